@@ -1,0 +1,8 @@
+if(ZR_SANITIZE)
+  message(STATUS "Building with -fsanitize=${ZR_SANITIZE}")
+  add_compile_options(-fsanitize=${ZR_SANITIZE} -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=${ZR_SANITIZE})
+  if(ZR_SANITIZE MATCHES "undefined")
+    add_compile_options(-fno-sanitize-recover=undefined)
+  endif()
+endif()

@@ -1,0 +1,44 @@
+#pragma once
+// Faults the simulated network service can inject, so that tests meet the failures of a real
+// network and a real instrument on purpose.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zr::sim {
+
+// One rule applies to the requests of a connection whose 1-based number n satisfies
+// first_request <= n < first_request + count and whose opcode matches (0 matches every opcode).
+struct FaultRule {
+  std::uint32_t opcode = 0;
+  std::uint32_t first_request = 1;
+  std::uint32_t count = UINT32_MAX;
+  std::chrono::milliseconds delay{0};           // wait before the final reply
+  std::uint32_t side_messages = 0;              // side messages sent before the final reply
+  std::optional<std::int32_t> status;           // status word of the final reply instead of the model's
+  std::optional<std::uint32_t> reply_length;    // final reply carries this many payload bytes
+  bool no_reply = false;                        // never answer (the connection stays open)
+  bool cut_reply = false;                       // send only the first half of the final reply
+};
+
+struct FaultPlan {
+  bool ignore_greeting = false;       // read the greeting but never answer it
+  std::uint32_t close_after_requests = 0;  // close the connection after this many requests; 0 = never
+  std::vector<FaultRule> rules;
+
+  // Rules that apply to request number n with this opcode, in the order given.
+  std::vector<const FaultRule*> rules_for(std::uint32_t request_number, std::uint32_t opcode) const;
+
+  // Parses the text form, one directive per line ('#' starts a comment):
+  //   ignore-greeting
+  //   close-after N
+  //   rule [opcode=N] [first=N] [count=N] [delay-ms=N] [side=N] [status=N] [reply-length=N]
+  //        [no-reply] [cut-reply]
+  // Returns nullopt and sets error to a one-line message naming the line on bad input.
+  static std::optional<FaultPlan> parse(std::string_view text, std::string& error);
+};
+
+}  // namespace zr::sim
