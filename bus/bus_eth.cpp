@@ -1,0 +1,1 @@
+#include "bus/abus.hpp"
