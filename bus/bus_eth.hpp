@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -13,6 +14,14 @@
 #include "zr_api.h"
 
 namespace zr {
+namespace eth {
+class RequestFields;
+enum class Opcode : std::uint32_t;
+}  // namespace eth
+
+// Time-out of each of the five connect attempts: a fifth of the connection's time-out, computed
+// in single precision and rounded up.
+std::uint32_t connect_attempt_timeout_ms(std::uint32_t timeout_ms);
 
 class bus_eth final : public abus {
  public:
@@ -51,9 +60,22 @@ class bus_eth final : public abus {
   const std::deque<std::vector<std::uint8_t>>& backlog() const { return backlog_; }
   // Connect attempts made by the last open().
   std::uint32_t connect_attempts() const { return connect_attempts_; }
+  // The most request data bytes handed to the socket in one write so far.
+  std::size_t largest_data_piece() const { return largest_data_piece_; }
 
  private:
   struct Link;  // asio objects and the reply reader's state
+
+  // Sends fields, data and tail as one request and reads its final reply; ZR_OK when the whole
+  // reply arrived, whatever status it carries.
+  std::int32_t exchange(const eth::RequestFields& fields, std::span<const std::uint8_t> data,
+                        const eth::RequestFields* tail = nullptr);
+  std::span<const std::uint8_t> reply() const;
+  std::int32_t status_request(eth::Opcode opcode);
+  std::int32_t finish_status(std::int32_t exchanged);
+  std::int32_t sized_reply(std::int32_t exchanged, std::uint8_t* dest, std::uint32_t room,
+                           std::uint32_t* moved);
+  std::int32_t refuse();
 
   std::unique_ptr<Link> link_;
   ConnectionParams connection_;
@@ -61,6 +83,7 @@ class bus_eth final : public abus {
   std::atomic<bool> connected_{false};
   std::int32_t last_status_ = 0;
   std::uint32_t connect_attempts_ = 0;
+  std::size_t largest_data_piece_ = 0;
   std::deque<std::vector<std::uint8_t>> backlog_;
 };
 
