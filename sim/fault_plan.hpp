@@ -22,6 +22,23 @@ struct FaultRule {
   std::optional<std::uint32_t> reply_length;    // final reply carries this many payload bytes
   bool no_reply = false;                        // never answer (the connection stays open)
   bool cut_reply = false;                       // send only the first half of the final reply
+  // Wait before each side message, so that side messages can keep a client waiting longer than
+  // its reply time-out; delay still follows the last one.
+  std::chrono::milliseconds side_interval{0};
+
+  bool matches(std::uint32_t request_number, std::uint32_t request_opcode) const;
+};
+
+// What all rules matching one request amount to: delays and side messages add up, the last rule
+// that sets status or reply_length wins, no_reply and cut_reply hold if any rule sets them.
+struct FaultEffect {
+  std::chrono::milliseconds delay{0};
+  std::uint32_t side_messages = 0;
+  std::chrono::milliseconds side_interval{0};
+  std::optional<std::int32_t> status;
+  std::optional<std::uint32_t> reply_length;
+  bool no_reply = false;
+  bool cut_reply = false;
 };
 
 struct FaultPlan {
@@ -31,14 +48,21 @@ struct FaultPlan {
 
   // Rules that apply to request number n with this opcode, in the order given.
   std::vector<const FaultRule*> rules_for(std::uint32_t request_number, std::uint32_t opcode) const;
+  FaultEffect effect_for(std::uint32_t request_number, std::uint32_t opcode) const;
 
-  // Parses the text form, one directive per line ('#' starts a comment):
+  // Parses the text form, one directive per line ('#' starts a comment, blank lines are skipped,
+  // tokens are separated by blanks or tabs, numbers are decimal):
   //   ignore-greeting
   //   close-after N
-  //   rule [opcode=N] [first=N] [count=N] [delay-ms=N] [side=N] [status=N] [reply-length=N]
-  //        [no-reply] [cut-reply]
+  //   rule [opcode=N] [first=N] [count=N] [delay-ms=N] [side=N] [side-interval-ms=N]
+  //        [status=N] [reply-length=N] [no-reply] [cut-reply]
+  // status may be negative; every other number is an unsigned 32-bit value. Directives add to
+  // each other, so several texts can be parsed into one plan with parse_into.
   // Returns nullopt and sets error to a one-line message naming the line on bad input.
   static std::optional<FaultPlan> parse(std::string_view text, std::string& error);
+  bool parse_into(std::string_view text, std::string& error);
+  // Parses the options of one rule line without the leading "rule" (the program's --rule).
+  static std::optional<FaultRule> parse_rule(std::string_view options, std::string& error);
 };
 
 }  // namespace zr::sim

@@ -2,11 +2,13 @@
 // The simulated instrument, independent of the transport that reaches it. The network service
 // (and later the virtual USB device) turn their requests into calls of this model, so every test
 // meets the same instrument. It is safe to call from several threads.
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bus/abus.hpp"
@@ -23,6 +25,31 @@ struct ModelConfig {
 // kernel-information text that reports PGA_PowerSourceType 0.
 ModelConfig default_model_config();
 
+// The text that asks for the kernel information; any other text command is refused.
+inline constexpr std::string_view kKernelInfoCommand = "tvx --device-kernel-info-all";
+
+inline constexpr std::int32_t kModelOk = 0;
+// Status of a text command the instrument does not know (the reply text is empty).
+inline constexpr std::int32_t kUnknownTextCommand = -1;
+// Status of a read_block longer than kMaxReadBlock (no bytes are delivered).
+inline constexpr std::int32_t kReadBlockTooLong = -2;
+
+inline constexpr std::size_t kMaxReadBlock = 4u * 1024u * 1024u;
+inline constexpr std::size_t kDefaultQueryReplySize = 128;
+// Copies of received payloads are kept up to this many bytes in total; counters go on beyond it.
+inline constexpr std::size_t kDefaultModelRecordLimit = 128u * 1024u * 1024u;
+
+// Byte and call counts of everything received, kept whether or not copies were recorded.
+struct ModelCounters {
+  std::uint64_t frames = 0;  // write() and query() frames
+  std::uint64_t frame_bytes = 0;
+  std::uint64_t stream_blocks = 0;
+  std::uint64_t stream_bytes = 0;
+  std::uint64_t data_writes = 0;
+  std::uint64_t data_bytes = 0;
+  std::uint64_t stream_stops = 0;
+};
+
 class InstrumentModel {
  public:
   explicit InstrumentModel(ModelConfig config = default_model_config());
@@ -33,17 +60,22 @@ class InstrumentModel {
   std::int32_t close();
   std::int32_t set_timeout(std::uint32_t requested_ms, std::uint32_t& applied_ms);
   std::int32_t write(std::span<const std::uint8_t> frame);
+  // The reply is the next queued query reply (cut to room), else min(room, 128) zero bytes.
   std::int32_t query(std::span<const std::uint8_t> frame, std::uint32_t room,
                      std::uint32_t timeout_ms, std::vector<std::uint8_t>& reply);
+  // Delivers queued read bytes up to room; with nothing queued, status 0 and no bytes at once.
   std::int32_t read(std::uint32_t room, std::vector<std::uint8_t>& data);
   std::int32_t stream_write(std::span<const std::uint8_t> data);
   std::int32_t notify_device();
   std::int32_t stream_stop();
   std::int32_t write_data(std::span<const std::uint8_t> data);  // identity record or bus firmware
   std::int32_t reserved(std::uint32_t opcode);
+  // length bytes of the pattern i & 0xFF; longer than kMaxReadBlock is refused.
   std::int32_t read_block(std::uint32_t length, std::vector<std::uint8_t>& data);
   std::int32_t read_bus_info(std::uint32_t& link_kind, std::uint32_t& link_bandwidth,
                              std::uint32_t& firmware_version);
+  // Answers kKernelInfoCommand with the kernel_info text, anything else with
+  // kUnknownTextCommand and no text.
   std::int32_t text_command(std::string_view text, std::vector<std::uint8_t>& reply);
 
   // Test hooks.
@@ -57,8 +89,21 @@ class InstrumentModel {
   std::vector<std::vector<std::uint8_t>> frames() const;          // write() and query() frames
   std::vector<std::vector<std::uint8_t>> stream_blocks() const;   // stream_write() payloads
   std::vector<std::vector<std::uint8_t>> data_writes() const;     // write_data() payloads
+  ModelCounters counters() const;
+
+  // Bounds the bytes kept by frames(), stream_blocks() and data_writes() together. A payload is
+  // kept whole or not at all.
+  void set_record_limit(std::size_t bytes);
+  // Forgets recorded payloads and counters (queued replies stay).
+  void clear_records();
 
  private:
+  // Frames go through here so that a command interpreter can take them over later.
+  void take_frame(std::span<const std::uint8_t> frame);
+  void answer_query(std::span<const std::uint8_t> frame, std::uint32_t room,
+                    std::vector<std::uint8_t>& reply);
+  void keep(std::vector<std::vector<std::uint8_t>>& into, std::span<const std::uint8_t> data);
+
   mutable std::mutex mutex_;
   ModelConfig config_;
   std::deque<std::uint8_t> read_data_;
@@ -66,6 +111,9 @@ class InstrumentModel {
   std::vector<std::vector<std::uint8_t>> frames_;
   std::vector<std::vector<std::uint8_t>> stream_blocks_;
   std::vector<std::vector<std::uint8_t>> data_writes_;
+  ModelCounters counters_;
+  std::size_t record_limit_ = kDefaultModelRecordLimit;
+  std::size_t recorded_bytes_ = 0;
 };
 
 }  // namespace zr::sim

@@ -1,7 +1,9 @@
 #pragma once
 // The simulated instrument's TCP network service: accepts connections, answers the greeting and
 // carries out every request against the instrument model, with the faults of a FaultPlan.
+#include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,25 +21,37 @@ struct RecordedRequest {
   std::vector<std::uint8_t> bytes;
 };
 
+// Longest length field a request may carry; a longer one closes the connection.
+inline constexpr std::uint32_t kMaxRequestField = 16u * 1024u * 1024u;
+// Requests are recorded whole until they take this many bytes together; later ones are only
+// counted (see requests_received) until clear_records.
+inline constexpr std::size_t kDefaultRequestRecordLimit = 128u * 1024u * 1024u;
+
 class NetworkService {
  public:
   explicit NetworkService(InstrumentModel& model, FaultPlan plan = {});
-  ~NetworkService();  // stops serving and joins its thread
+  ~NetworkService();  // stops serving and joins its threads
   NetworkService(const NetworkService&) = delete;
   NetworkService& operator=(const NetworkService&) = delete;
 
-  // Binds to address:port (port 0 picks a free one) and serves on a thread of its own.
-  // Returns false and sets error when the address cannot be bound.
+  // Binds to address:port (port 0 picks a free one) and serves on threads of its own, one per
+  // connection. Returns false and sets error when the address cannot be bound.
   bool start(const std::string& address, std::uint16_t port, std::string& error);
   std::uint16_t port() const;
+  // Closes the listening socket and every connection, cuts short any fault delay and joins.
   void stop();
 
   // Replaces the fault plan for connections accepted from now on.
   void set_fault_plan(FaultPlan plan);
+  // Where the service logs connections it closes on bad input (standard error by default).
+  void set_log(std::ostream& log);
+  void set_record_limit(std::size_t bytes);
 
   std::vector<RecordedRequest> requests() const;
   std::vector<std::vector<std::uint8_t>> greetings() const;  // the 36 bytes of each greeting
   std::uint32_t connections_accepted() const;
+  std::uint64_t requests_received() const;  // every complete request, recorded or not
+  // Forgets the recorded requests and greetings; counters and connection numbers go on.
   void clear_records();
 
  private:

@@ -1,0 +1,236 @@
+#include "sim/instrument_model.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/le_codec.hpp"
+
+namespace zr::sim {
+namespace {
+
+constexpr std::string_view kProduct = "Signal Generator";
+constexpr std::string_view kSerial = "ZRSIM-0000-0001";
+constexpr std::string_view kManufacturer = "Simulated Instrument Works";
+constexpr std::size_t kProductOffset = 0;
+constexpr std::size_t kSerialOffset = 30;
+constexpr std::size_t kManufacturerOffset = 60;
+constexpr std::size_t kIdentityFieldSize = 30;
+
+constexpr std::uint16_t kListModel = 0x5a52;
+constexpr std::uint64_t kListUidLow = 0x0123456789abcdefull;
+constexpr std::uint32_t kListUidHigh = 0x00c0ffeeu;
+
+constexpr std::string_view kKernelInfo =
+    "PGA_Model: SG-SIM\n"
+    "PGA_KernelVersion: 1.2.3\n"
+    "PGA_PowerSourceType: 0\n"
+    "PGA_Uptime: 42\n";
+
+void put_text(std::array<std::uint8_t, 256>& identity, std::size_t offset, std::string_view text) {
+  std::size_t count = std::min(text.size(), kIdentityFieldSize);
+  std::copy_n(text.begin(), count, identity.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+}  // namespace
+
+ModelConfig default_model_config() {
+  ModelConfig config;
+  BusInfo& info = config.bus_info;
+  info.firmware_version = 0x00010203;
+  info.link_kind = 3;
+  info.link_bandwidth = link_bandwidth_for(info.link_kind);
+  info.transfer_timeout_ms = 2000;
+  info.timeout2_ms = 2000;
+  info.timeout3_ms = 2000;
+  put_text(info.identity_text, kProductOffset, kProduct);
+  put_text(info.identity_text, kSerialOffset, kSerial);
+  put_text(info.identity_text, kManufacturerOffset, kManufacturer);
+  info.device_release = 0x0100;
+
+  // One list entry: model, 6 zero bytes, uid low, uid high, 36 zero bytes.
+  LeWriter entry(config.device_list);
+  entry.u16(kListModel).zeros(6).u64(kListUidLow).u32(kListUidHigh).zeros(36);
+  config.kernel_info = std::string(kKernelInfo);
+  return config;
+}
+
+InstrumentModel::InstrumentModel(ModelConfig config) : config_(std::move(config)) {}
+
+std::int32_t InstrumentModel::list_devices(std::vector<std::uint8_t>& data) {
+  std::lock_guard lock(mutex_);
+  data.insert(data.end(), config_.device_list.begin(), config_.device_list.end());
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::open(BusInfo& info) {
+  std::lock_guard lock(mutex_);
+  info = config_.bus_info;
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::close() { return kModelOk; }
+
+std::int32_t InstrumentModel::set_timeout(std::uint32_t requested_ms, std::uint32_t& applied_ms) {
+  std::lock_guard lock(mutex_);
+  config_.bus_info.transfer_timeout_ms = requested_ms;
+  applied_ms = requested_ms;
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::write(std::span<const std::uint8_t> frame) {
+  std::lock_guard lock(mutex_);
+  take_frame(frame);
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::query(std::span<const std::uint8_t> frame, std::uint32_t room,
+                                    std::uint32_t /*timeout_ms*/,
+                                    std::vector<std::uint8_t>& reply) {
+  std::lock_guard lock(mutex_);
+  take_frame(frame);
+  answer_query(frame, room, reply);
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::read(std::uint32_t room, std::vector<std::uint8_t>& data) {
+  std::lock_guard lock(mutex_);
+  std::size_t count = std::min<std::size_t>(room, read_data_.size());
+  auto first = read_data_.begin();
+  auto last = first + static_cast<std::ptrdiff_t>(count);
+  data.insert(data.end(), first, last);
+  read_data_.erase(first, last);
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::stream_write(std::span<const std::uint8_t> data) {
+  std::lock_guard lock(mutex_);
+  ++counters_.stream_blocks;
+  counters_.stream_bytes += data.size();
+  keep(stream_blocks_, data);
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::notify_device() { return kModelOk; }
+
+std::int32_t InstrumentModel::stream_stop() {
+  std::lock_guard lock(mutex_);
+  ++counters_.stream_stops;
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::write_data(std::span<const std::uint8_t> data) {
+  std::lock_guard lock(mutex_);
+  ++counters_.data_writes;
+  counters_.data_bytes += data.size();
+  keep(data_writes_, data);
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::reserved(std::uint32_t /*opcode*/) { return kModelOk; }
+
+std::int32_t InstrumentModel::read_block(std::uint32_t length, std::vector<std::uint8_t>& data) {
+  if (length > kMaxReadBlock) return kReadBlockTooLong;
+  std::size_t start = data.size();
+  data.resize(start + length);
+  for (std::size_t i = 0; i < length; ++i) data[start + i] = static_cast<std::uint8_t>(i);
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::read_bus_info(std::uint32_t& link_kind,
+                                            std::uint32_t& link_bandwidth,
+                                            std::uint32_t& firmware_version) {
+  std::lock_guard lock(mutex_);
+  link_kind = config_.bus_info.link_kind;
+  link_bandwidth = config_.bus_info.link_bandwidth;
+  firmware_version = config_.bus_info.firmware_version;
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::text_command(std::string_view text,
+                                           std::vector<std::uint8_t>& reply) {
+  if (text != kKernelInfoCommand) return kUnknownTextCommand;
+  std::lock_guard lock(mutex_);
+  reply.insert(reply.end(), config_.kernel_info.begin(), config_.kernel_info.end());
+  return kModelOk;
+}
+
+void InstrumentModel::set_config(ModelConfig config) {
+  std::lock_guard lock(mutex_);
+  config_ = std::move(config);
+}
+
+ModelConfig InstrumentModel::config() const {
+  std::lock_guard lock(mutex_);
+  return config_;
+}
+
+void InstrumentModel::queue_read_data(std::vector<std::uint8_t> data) {
+  std::lock_guard lock(mutex_);
+  read_data_.insert(read_data_.end(), data.begin(), data.end());
+}
+
+void InstrumentModel::queue_query_reply(std::vector<std::uint8_t> reply) {
+  std::lock_guard lock(mutex_);
+  query_replies_.push_back(std::move(reply));
+}
+
+std::vector<std::vector<std::uint8_t>> InstrumentModel::frames() const {
+  std::lock_guard lock(mutex_);
+  return frames_;
+}
+
+std::vector<std::vector<std::uint8_t>> InstrumentModel::stream_blocks() const {
+  std::lock_guard lock(mutex_);
+  return stream_blocks_;
+}
+
+std::vector<std::vector<std::uint8_t>> InstrumentModel::data_writes() const {
+  std::lock_guard lock(mutex_);
+  return data_writes_;
+}
+
+ModelCounters InstrumentModel::counters() const {
+  std::lock_guard lock(mutex_);
+  return counters_;
+}
+
+void InstrumentModel::set_record_limit(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  record_limit_ = bytes;
+}
+
+void InstrumentModel::clear_records() {
+  std::lock_guard lock(mutex_);
+  frames_.clear();
+  stream_blocks_.clear();
+  data_writes_.clear();
+  counters_ = {};
+  recorded_bytes_ = 0;
+}
+
+void InstrumentModel::take_frame(std::span<const std::uint8_t> frame) {
+  ++counters_.frames;
+  counters_.frame_bytes += frame.size();
+  keep(frames_, frame);
+}
+
+void InstrumentModel::answer_query(std::span<const std::uint8_t> /*frame*/, std::uint32_t room,
+                                   std::vector<std::uint8_t>& reply) {
+  if (!query_replies_.empty()) {
+    const std::vector<std::uint8_t>& queued = query_replies_.front();
+    std::size_t count = std::min<std::size_t>(room, queued.size());
+    reply.insert(reply.end(), queued.begin(), queued.begin() + static_cast<std::ptrdiff_t>(count));
+    query_replies_.pop_front();
+    return;
+  }
+  reply.resize(reply.size() + std::min<std::size_t>(room, kDefaultQueryReplySize), 0);
+}
+
+void InstrumentModel::keep(std::vector<std::vector<std::uint8_t>>& into,
+                           std::span<const std::uint8_t> data) {
+  if (data.size() > record_limit_ - std::min(recorded_bytes_, record_limit_)) return;
+  recorded_bytes_ += data.size();
+  into.emplace_back(data.begin(), data.end());
+}
+
+}  // namespace zr::sim

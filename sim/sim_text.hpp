@@ -1,0 +1,60 @@
+#pragma once
+// Every text the simulator prints or reports, in one place: the program's console lines, the
+// service's log lines and the fault plan's error messages.
+#include <string_view>
+
+namespace zr::sim::text {
+
+// zr-sim console (the listening line is parsed by scripts: keep it exact).
+inline constexpr std::string_view kListening = "zr-sim: listening on ";
+inline constexpr std::string_view kProgramPrefix = "zr-sim: ";
+inline constexpr std::string_view kUsageHint = "zr-sim: try 'zr-sim --help'";
+inline constexpr std::string_view kUnknownOption = "unknown option '";
+inline constexpr std::string_view kMissingValue = "missing value for '";
+inline constexpr std::string_view kBadNumber = "bad number '";
+inline constexpr std::string_view kBadPort = "bad port '";
+inline constexpr std::string_view kCannotReadPlan = "cannot read fault plan '";
+inline constexpr std::string_view kInPlan = "fault plan '";
+inline constexpr std::string_view kInRule = "rule '";
+inline constexpr std::string_view kCannotListen = "cannot listen on ";
+inline constexpr std::string_view kStopping = "zr-sim: stopping";
+
+inline constexpr std::string_view kHelp =
+    "Usage: zr-sim [options]\n"
+    "Simulated instrument reached over TCP (the Ethernet bus protocol).\n"
+    "\n"
+    "Options:\n"
+    "  --address A        address to listen on (default 127.0.0.1)\n"
+    "  --port N           TCP port (default 5000; 0 picks a free port)\n"
+    "  --fault-plan FILE  read faults to inject from FILE\n"
+    "  --ignore-greeting  read the greeting of each connection but never answer it\n"
+    "  --close-after N    close each connection after answering N requests\n"
+    "  --rule \"OPTIONS\"   add a fault rule (repeatable), e.g. --rule \"opcode=5 delay-ms=50\"\n"
+    "  --help             show this text\n"
+    "\n"
+    "Fault plan file, one directive per line, '#' starts a comment:\n"
+    "  ignore-greeting\n"
+    "  close-after N\n"
+    "  rule [opcode=N] [first=N] [count=N] [delay-ms=N] [side=N] [side-interval-ms=N]\n"
+    "       [status=N] [reply-length=N] [no-reply] [cut-reply]\n"
+    "A rule applies to requests first..first+count-1 of each connection (numbered from 1) with\n"
+    "that opcode (0 or none: every opcode).\n"
+    "\n"
+    "Prints 'zr-sim: listening on ADDRESS:PORT' once bound and serves until SIGINT or SIGTERM.\n"
+    "Exit status: 0 after a signal, 1 when the address cannot be bound, 2 on bad options.\n";
+
+// Network service log lines (standard error), each preceded by "zr-sim: connection N: ".
+inline constexpr std::string_view kConnection = "zr-sim: connection ";
+inline constexpr std::string_view kUnknownOpcode = "unknown opcode ";
+inline constexpr std::string_view kLengthTooLarge = "length too large: ";
+inline constexpr std::string_view kClosing = "; closing the connection";
+
+// Fault plan errors, preceded by "line N: ".
+inline constexpr std::string_view kLine = "line ";
+inline constexpr std::string_view kUnknownDirective = "unknown directive '";
+inline constexpr std::string_view kNoArguments = " takes no arguments, got '";
+inline constexpr std::string_view kOneNumber = "close-after takes one number";
+inline constexpr std::string_view kUnknownRuleOption = "unknown rule option '";
+inline constexpr std::string_view kBadValue = "bad value in '";
+
+}  // namespace zr::sim::text
