@@ -37,6 +37,18 @@ enum {
   ZR_BUS_ETH_NO_REPLY = 10          /* an Ethernet reply did not arrive complete in time */
 };
 
+/* Statuses of the exported interface. A call returns the first non-zero status of its steps. */
+enum {
+  ZR_CLAMPED = 98,             /* a value was clamped to its limit; the command was still sent */
+  ZR_INVALID_CHANNEL = 98,     /* a channel list or channel index was out of range; nothing sent */
+  ZR_DEFAULT_RF_CAL = 42,      /* the default RF calibration file was used (a warning) */
+  ZR_DEFAULT_IQ_CAL = 44,      /* the default IQ calibration file was used (a warning) */
+  ZR_NO_BUS = -1,              /* no bus for the interface type, or the bus failed to open */
+  ZR_TRANSPORT_FAILED = -8,    /* a bus transfer failed or an acknowledgement never came */
+  ZR_RF_CAL_MISSING = -29,     /* no RF calibration on the instrument or in the folder */
+  ZR_IQ_CAL_MISSING = -43      /* no IQ calibration on the instrument or in the folder */
+};
+
 /* ---- Connection record ------------------------------------------------------------------- */
 
 enum {
@@ -63,6 +75,31 @@ ZR_STATIC_ASSERT(offsetof(ConnectionParams, address) == 2, "address at 2");
 ZR_STATIC_ASSERT(offsetof(ConnectionParams, port) == 18, "port at 18");
 ZR_STATIC_ASSERT(offsetof(ConnectionParams, reserved) == 20, "reserved at 20");
 ZR_STATIC_ASSERT(offsetof(ConnectionParams, timeout_ms) == 24, "timeout_ms at 24");
+
+/* ---- Handles ----------------------------------------------------------------------------- */
+
+/* One opened instrument; its contents are private to the library. */
+#ifdef __cplusplus
+namespace zr {
+struct DeviceContext;
+}
+typedef zr::DeviceContext DeviceContext;
+#else
+typedef struct DeviceContext DeviceContext;
+#endif
+
+/* The device handle is the address of the caller's DeviceContext pointer variable
+ * (DeviceContext**); the open calls store the new context into that variable. */
+
+/* Names one channel of an instrument. Arrays of handles have the stride sizeof(ChannelHandle). */
+typedef struct ChannelHandle {
+  DeviceContext** device; /* the caller's device handle */
+  int16_t index;          /* channel index, 0 for the first channel */
+} ChannelHandle;
+
+ZR_STATIC_ASSERT(offsetof(ChannelHandle, device) == 0, "device at 0");
+ZR_STATIC_ASSERT(offsetof(ChannelHandle, index) == sizeof(void*), "index after the pointer");
+ZR_STATIC_ASSERT(sizeof(ChannelHandle) == 2 * sizeof(void*), "natural alignment, no packing");
 
 /* ---- Versions ---------------------------------------------------------------------------- */
 
