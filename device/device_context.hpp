@@ -57,11 +57,12 @@ struct DeviceContext {
   // ---- Frame primitives. Bus failures all become ZR_TRANSPORT_FAILED.
   // Mirror (may clamp the frame in place), checksum, write. 0, ZR_CLAMPED (still sent) or -8.
   std::int32_t send_frame(CommandFrame& frame);
-  // Sends a payload-free query and decodes the reply into status; on failure only status.opcode
-  // has been set. 0 or -8.
+  // Sends a payload-free query and decodes the reply into the fields of status that the opcode
+  // carries; on failure nothing but status.opcode is written. 0 or -8.
   std::int32_t query_frame(std::uint8_t opcode, DeviceStatus& status);
-  // Up to 11 writes, each followed by 0x16 polls until mcu_ready or 1 s. A clamp is an error
-  // here (-8): calibration data must reach the instrument exactly as prepared.
+  // Up to 11 writes, each followed by 0x16 polls until mcu_ready or 1 s of steady-clock time (a
+  // fake clock in tests must step on every reading). A clamp is an error here (-8): calibration
+  // data must reach the instrument exactly as prepared.
   std::int32_t send_acknowledged(CommandFrame& frame);
   // Sends data in 238-byte chunks (sequence number at offset 8, payload at 10..247), each
   // acknowledged as by send_acknowledged. 0, or -8 at the first chunk not acknowledged.
