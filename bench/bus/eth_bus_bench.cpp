@@ -90,6 +90,7 @@ class MinimalResponder {
     ::shutdown(listener_, SHUT_RDWR);
     ::close(listener_);
     thread_.join();
+    for (std::thread& connection : connections_) connection.join();  // clients have closed
   }
   std::uint16_t port() const { return port_; }
 
@@ -99,10 +100,13 @@ class MinimalResponder {
     while (!stop_) {
       const int fd = ::accept(listener_, nullptr, nullptr);
       if (fd < 0) return;
-      int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-      handle(fd);
-      ::close(fd);
+      connections_.emplace_back([this, fd] {
+        if (core_ >= 0) pin_to_core(core_);
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+        handle(fd);
+        ::close(fd);
+      });
     }
   }
 
@@ -138,6 +142,7 @@ class MinimalResponder {
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::thread thread_;
+  std::vector<std::thread> connections_;
 };
 
 // A plain blocking socket client sending the same request bytes as the bus, gathered into one
