@@ -8,4 +8,5 @@ $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake ninja-build pkg-config \
   libasio-dev libgtest-dev libgmock-dev libbenchmark-dev \
+  libusb-1.0-0-dev libumockdev-dev umockdev libliquid-dev libfftw3-dev \
   iproute2 util-linux procps
