@@ -42,7 +42,7 @@ struct FaultEffect {
 };
 
 struct FaultPlan {
-  bool ignore_greeting = false;       // read the greeting but never answer it
+  bool ignore_greeting = false;       // read the greeting but never answer it (nor anything after)
   std::uint32_t close_after_requests = 0;  // close the connection after this many requests; 0 = never
   std::vector<FaultRule> rules;
 

@@ -184,9 +184,9 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
       request.u32(value);
       return true;
     };
-    // Reads a length-prefixed payload into bytes and gives its offset there.
     bool too_large = false;
     std::uint32_t bad_length = 0;
+    // Reads a length-prefixed payload into bytes and gives its offset there.
     auto payload = [&](std::size_t& offset, std::uint32_t& length) {
       if (!field(length)) return false;
       if (length > kMaxRequestField) {
@@ -201,12 +201,19 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
     auto view = [&](std::size_t offset, std::uint32_t length) {
       return std::span<const std::uint8_t>(bytes.data() + offset, length);
     };
-    auto lost = [&]() {
-      if (too_large) log_closing(connection, text::kLengthTooLarge, bad_length);
-    };
 
     std::uint32_t opcode = 0;
     if (!field(opcode)) return;
+    // A refused request is recorded as far as it was read, so that tests see what was sent.
+    // The log line comes first: whoever sees the record may rely on the line being written.
+    auto refuse = [&](std::string_view why, std::uint64_t value) {
+      log_closing(connection, why, value);
+      record(RecordedRequest{connection, opcode, std::move(bytes)});
+    };
+    // Ends the connection: the peer left mid-request, or a length was too large.
+    auto lost = [&]() {
+      if (too_large) refuse(text::kLengthTooLarge, bad_length);
+    };
 
     ReplyWriter::begin_final(message);
     LeWriter out(message);
@@ -291,10 +298,7 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
         if (!field(length)) return lost();
         // The reply has no length field, so a block the model cannot deliver whole cannot be
         // answered in the format at all.
-        if (length > kMaxReadBlock) {
-          log_closing(connection, text::kLengthTooLarge, length);
-          return;
-        }
+        if (length > kMaxReadBlock) return refuse(text::kLengthTooLarge, length);
         out.i32(0);
         std::int32_t status = model.read_block(length, message);
         store_u32(message.data() + kStatusAt, static_cast<std::uint32_t>(status));
@@ -320,8 +324,7 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
         break;
       }
       default:
-        log_closing(connection, text::kUnknownOpcode, opcode);
-        return;
+        return refuse(text::kUnknownOpcode, opcode);
     }
 
     record(RecordedRequest{connection, opcode, std::move(bytes)});

@@ -8,6 +8,11 @@
 #include "platform/le_codec.hpp"
 
 namespace zr::sim {
+namespace {
+
+constexpr std::size_t kDirectRead = 8192;
+
+}  // namespace
 
 RequestReader::RequestReader(asio::ip::tcp::socket& socket, std::size_t buffer_size)
     : socket_(socket), buffer_(buffer_size) {}
@@ -33,8 +38,8 @@ bool RequestReader::read_exact(std::uint8_t* out, std::size_t count) {
     out += buffered;
     count -= buffered;
   }
-  // Large remainders go straight into the caller's memory.
-  while (count >= buffer_.size()) {
+  // Large remainders go straight into the caller's memory rather than through the buffer.
+  while (count >= kDirectRead) {
     asio::error_code ec;
     std::size_t got = socket_.read_some(asio::buffer(out, count), ec);
     if (ec || got == 0) {

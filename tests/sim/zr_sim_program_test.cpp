@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <fstream>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,11 +119,17 @@ class Program {
   std::string err_text_;
 };
 
+// The port of the exact listening line, 0 for any other line.
 std::uint16_t port_from(const std::string& line) {
-  std::smatch match;
-  static const std::regex kListening("^zr-sim: listening on 127\\.0\\.0\\.1:([0-9]+)$");
-  if (!std::regex_match(line, match, kListening)) return 0;
-  return static_cast<std::uint16_t>(std::stoi(match[1].str()));
+  const std::string prefix = "zr-sim: listening on 127.0.0.1:";
+  if (line.rfind(prefix, 0) != 0) return 0;
+  std::string digits = line.substr(prefix.size());
+  if (digits.empty() || digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  unsigned long port = std::stoul(digits);
+  return port > 65535 ? 0 : static_cast<std::uint16_t>(port);
 }
 
 TEST(ZrSimProgram, ServesOnAPrintedPortUntilSigterm) {
