@@ -46,7 +46,10 @@ enum {
   ZR_NO_BUS = -1,              /* no bus for the interface type, or the bus failed to open */
   ZR_TRANSPORT_FAILED = -8,    /* a bus transfer failed or an acknowledgement never came */
   ZR_RF_CAL_MISSING = -29,     /* no RF calibration on the instrument or in the folder */
-  ZR_IQ_CAL_MISSING = -43      /* no IQ calibration on the instrument or in the folder */
+  ZR_IQ_CAL_MISSING = -43,     /* no IQ calibration on the instrument or in the folder */
+  ZR_INVALID_HANDLE = -2,      /* a null device or channel handle, or a handle with no context */
+  ZR_INTERNAL_ERROR = -900     /* an unexpected failure inside the library, such as running out of
+                                  memory; the call did not complete */
 };
 
 /* ---- Connection record ------------------------------------------------------------------- */
