@@ -79,7 +79,13 @@ std::int32_t InstrumentModel::set_timeout(std::uint32_t requested_ms, std::uint3
 
 std::int32_t InstrumentModel::write(std::span<const std::uint8_t> frame) {
   std::lock_guard lock(mutex_);
-  take_frame(frame);
+  take_frame(frame, nullptr);
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::write(const SharedBytes& frame) {
+  std::lock_guard lock(mutex_);
+  take_frame(frame.view(), &frame);
   return kModelOk;
 }
 
@@ -87,8 +93,17 @@ std::int32_t InstrumentModel::query(std::span<const std::uint8_t> frame, std::ui
                                     std::uint32_t /*timeout_ms*/,
                                     std::vector<std::uint8_t>& reply) {
   std::lock_guard lock(mutex_);
-  take_frame(frame);
+  take_frame(frame, nullptr);
   answer_query(frame, room, reply);
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::query(const SharedBytes& frame, std::uint32_t room,
+                                    std::uint32_t /*timeout_ms*/,
+                                    std::vector<std::uint8_t>& reply) {
+  std::lock_guard lock(mutex_);
+  take_frame(frame.view(), &frame);
+  answer_query(frame.view(), room, reply);
   return kModelOk;
 }
 
@@ -104,9 +119,13 @@ std::int32_t InstrumentModel::read(std::uint32_t room, std::vector<std::uint8_t>
 
 std::int32_t InstrumentModel::stream_write(std::span<const std::uint8_t> data) {
   std::lock_guard lock(mutex_);
-  ++counters_.stream_blocks;
-  counters_.stream_bytes += data.size();
-  keep(stream_blocks_, data);
+  take_stream(data, nullptr);
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::stream_write(const SharedBytes& data) {
+  std::lock_guard lock(mutex_);
+  take_stream(data.view(), &data);
   return kModelOk;
 }
 
@@ -120,9 +139,13 @@ std::int32_t InstrumentModel::stream_stop() {
 
 std::int32_t InstrumentModel::write_data(std::span<const std::uint8_t> data) {
   std::lock_guard lock(mutex_);
-  ++counters_.data_writes;
-  counters_.data_bytes += data.size();
-  keep(data_writes_, data);
+  take_data(data, nullptr);
+  return kModelOk;
+}
+
+std::int32_t InstrumentModel::write_data(const SharedBytes& data) {
+  std::lock_guard lock(mutex_);
+  take_data(data.view(), &data);
   return kModelOk;
 }
 
@@ -176,17 +199,17 @@ void InstrumentModel::queue_query_reply(std::vector<std::uint8_t> reply) {
 
 std::vector<std::vector<std::uint8_t>> InstrumentModel::frames() const {
   std::lock_guard lock(mutex_);
-  return frames_;
+  return copies(frames_);
 }
 
 std::vector<std::vector<std::uint8_t>> InstrumentModel::stream_blocks() const {
   std::lock_guard lock(mutex_);
-  return stream_blocks_;
+  return copies(stream_blocks_);
 }
 
 std::vector<std::vector<std::uint8_t>> InstrumentModel::data_writes() const {
   std::lock_guard lock(mutex_);
-  return data_writes_;
+  return copies(data_writes_);
 }
 
 ModelCounters InstrumentModel::counters() const {
@@ -208,10 +231,22 @@ void InstrumentModel::clear_records() {
   recorded_bytes_ = 0;
 }
 
-void InstrumentModel::take_frame(std::span<const std::uint8_t> frame) {
+void InstrumentModel::take_frame(std::span<const std::uint8_t> frame, const SharedBytes* shared) {
   ++counters_.frames;
   counters_.frame_bytes += frame.size();
-  keep(frames_, frame);
+  keep(frames_, frame, shared);
+}
+
+void InstrumentModel::take_stream(std::span<const std::uint8_t> data, const SharedBytes* shared) {
+  ++counters_.stream_blocks;
+  counters_.stream_bytes += data.size();
+  keep(stream_blocks_, data, shared);
+}
+
+void InstrumentModel::take_data(std::span<const std::uint8_t> data, const SharedBytes* shared) {
+  ++counters_.data_writes;
+  counters_.data_bytes += data.size();
+  keep(data_writes_, data, shared);
 }
 
 void InstrumentModel::answer_query(std::span<const std::uint8_t> /*frame*/, std::uint32_t room,
@@ -226,11 +261,26 @@ void InstrumentModel::answer_query(std::span<const std::uint8_t> /*frame*/, std:
   reply.resize(reply.size() + std::min<std::size_t>(room, kDefaultQueryReplySize), 0);
 }
 
-void InstrumentModel::keep(std::vector<std::vector<std::uint8_t>>& into,
-                           std::span<const std::uint8_t> data) {
+void InstrumentModel::keep(Records& into, std::span<const std::uint8_t> data,
+                           const SharedBytes* shared) {
   if (data.size() > record_limit_ - std::min(recorded_bytes_, record_limit_)) return;
   recorded_bytes_ += data.size();
-  into.emplace_back(data.begin(), data.end());
+  if (shared != nullptr) {
+    into.push_back(*shared);
+    return;
+  }
+  auto copy = std::make_shared<const std::vector<std::uint8_t>>(data.begin(), data.end());
+  into.push_back(SharedBytes{std::move(copy), 0, data.size()});
+}
+
+std::vector<std::vector<std::uint8_t>> InstrumentModel::copies(const Records& records) {
+  std::vector<std::vector<std::uint8_t>> out;
+  out.reserve(records.size());
+  for (const SharedBytes& record : records) {
+    auto bytes = record.view();
+    out.emplace_back(bytes.begin(), bytes.end());
+  }
+  return out;
 }
 
 }  // namespace zr::sim

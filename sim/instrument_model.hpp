@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -39,6 +40,19 @@ inline constexpr std::size_t kDefaultQueryReplySize = 128;
 // Copies of received payloads are kept up to this many bytes in total; counters go on beyond it.
 inline constexpr std::size_t kDefaultModelRecordLimit = 128u * 1024u * 1024u;
 
+// Received bytes that a transport keeps anyway (the network service's request record): the model
+// records them by holding on to the same buffer instead of copying, so that a long stream costs
+// one copy of memory, not two. The buffer must not change once shared.
+struct SharedBytes {
+  std::shared_ptr<const std::vector<std::uint8_t>> buffer;
+  std::size_t offset = 0;
+  std::size_t size = 0;
+
+  std::span<const std::uint8_t> view() const {
+    return std::span<const std::uint8_t>(buffer->data() + offset, size);
+  }
+};
+
 // Byte and call counts of everything received, kept whether or not copies were recorded.
 struct ModelCounters {
   std::uint64_t frames = 0;  // write() and query() frames
@@ -69,6 +83,12 @@ class InstrumentModel {
   std::int32_t notify_device();
   std::int32_t stream_stop();
   std::int32_t write_data(std::span<const std::uint8_t> data);  // identity record or bus firmware
+  // The same operations on bytes the caller keeps; recorded without a copy.
+  std::int32_t write(const SharedBytes& frame);
+  std::int32_t query(const SharedBytes& frame, std::uint32_t room, std::uint32_t timeout_ms,
+                     std::vector<std::uint8_t>& reply);
+  std::int32_t stream_write(const SharedBytes& data);
+  std::int32_t write_data(const SharedBytes& data);
   std::int32_t reserved(std::uint32_t opcode);
   // length bytes of the pattern i & 0xFF; longer than kMaxReadBlock is refused.
   std::int32_t read_block(std::uint32_t length, std::vector<std::uint8_t>& data);
@@ -98,19 +118,25 @@ class InstrumentModel {
   void clear_records();
 
  private:
-  // Frames go through here so that a command interpreter can take them over later.
-  void take_frame(std::span<const std::uint8_t> frame);
+  using Records = std::vector<SharedBytes>;
+
+  // Frames go through here so that a command interpreter can take them over later. shared is
+  // the caller's buffer holding the bytes, or null when they must be copied to be kept.
+  void take_frame(std::span<const std::uint8_t> frame, const SharedBytes* shared);
   void answer_query(std::span<const std::uint8_t> frame, std::uint32_t room,
                     std::vector<std::uint8_t>& reply);
-  void keep(std::vector<std::vector<std::uint8_t>>& into, std::span<const std::uint8_t> data);
+  void take_stream(std::span<const std::uint8_t> data, const SharedBytes* shared);
+  void take_data(std::span<const std::uint8_t> data, const SharedBytes* shared);
+  void keep(Records& into, std::span<const std::uint8_t> data, const SharedBytes* shared);
+  static std::vector<std::vector<std::uint8_t>> copies(const Records& records);
 
   mutable std::mutex mutex_;
   ModelConfig config_;
   std::deque<std::uint8_t> read_data_;
   std::deque<std::vector<std::uint8_t>> query_replies_;
-  std::vector<std::vector<std::uint8_t>> frames_;
-  std::vector<std::vector<std::uint8_t>> stream_blocks_;
-  std::vector<std::vector<std::uint8_t>> data_writes_;
+  Records frames_;
+  Records stream_blocks_;
+  Records data_writes_;
   ModelCounters counters_;
   std::size_t record_limit_ = kDefaultModelRecordLimit;
   std::size_t recorded_bytes_ = 0;

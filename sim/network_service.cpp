@@ -50,7 +50,13 @@ struct NetworkService::Impl {
 
   mutable std::mutex mutex;  // everything below up to the I/O objects
   FaultPlan plan;
-  std::vector<RecordedRequest> requests;
+  // Requests share their buffers with the model's records; requests() hands out copies.
+  struct StoredRequest {
+    std::uint32_t connection = 0;
+    std::uint32_t opcode = 0;
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+  };
+  std::vector<StoredRequest> requests;
   std::vector<std::vector<std::uint8_t>> greetings;
   std::uint32_t connections = 0;
   std::uint64_t requests_received = 0;
@@ -90,13 +96,14 @@ struct NetworkService::Impl {
   void serve_requests(std::uint32_t connection, Tcp::socket& socket, RequestReader& reader,
                         const FaultPlan& connection_plan);
 
-  void record(RecordedRequest request) {
+  void record(std::uint32_t connection, std::uint32_t opcode,
+              std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
     std::lock_guard lock(mutex);
     ++requests_received;
-    std::size_t cost = request.bytes.size() + kRecordOverhead;
+    std::size_t cost = bytes->size() + kRecordOverhead;
     if (cost > record_limit - std::min(recorded_bytes, record_limit)) return;
     recorded_bytes += cost;
-    requests.push_back(std::move(request));
+    requests.push_back(StoredRequest{connection, opcode, std::move(bytes)});
   }
 };
 
@@ -173,11 +180,11 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
                                             const FaultPlan& connection_plan) {
   ReplyWriter writer(socket);
   std::vector<std::uint8_t> message;
-  std::vector<std::uint8_t> bytes;  // the request as it arrived; moved into the record
-
   for (std::uint32_t number = 1;; ++number) {
-    bytes.clear();
-    LeWriter request(bytes);
+    // The request as it arrived. The record and the model keep this one buffer, so it does not
+    // change once the model has seen it.
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    LeWriter request(*bytes);
     // Reads one u32 field into the request bytes.
     auto field = [&](std::uint32_t& value) {
       if (!reader.read_u32(value)) return false;
@@ -194,12 +201,12 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
         bad_length = length;
         return false;
       }
-      offset = bytes.size();
-      bytes.resize(offset + length);
-      return reader.read_exact(bytes.data() + offset, length);
+      offset = bytes->size();
+      bytes->resize(offset + length);
+      return reader.read_exact(bytes->data() + offset, length);
     };
     auto view = [&](std::size_t offset, std::uint32_t length) {
-      return std::span<const std::uint8_t>(bytes.data() + offset, length);
+      return SharedBytes{bytes, offset, length};
     };
 
     std::uint32_t opcode = 0;
@@ -208,7 +215,7 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
     // The log line comes first: whoever sees the record may rely on the line being written.
     auto refuse = [&](std::string_view why, std::uint64_t value) {
       log_closing(connection, why, value);
-      record(RecordedRequest{connection, opcode, std::move(bytes)});
+      record(connection, opcode, std::move(bytes));
     };
     // Ends the connection: the peer left mid-request, or a length was too large.
     auto lost = [&]() {
@@ -316,7 +323,7 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
         std::size_t at = 0;
         std::uint32_t length = 0;
         if (!payload(at, length)) return lost();
-        auto text_bytes = view(at, length);
+        auto text_bytes = view(at, length).view();
         std::string_view command(reinterpret_cast<const char*>(text_bytes.data()),
                                  text_bytes.size());
         out.i32(0).u32(0);
@@ -327,8 +334,7 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
         return refuse(text::kUnknownOpcode, opcode);
     }
 
-    record(RecordedRequest{connection, opcode, std::move(bytes)});
-    bytes = {};
+    record(connection, opcode, std::move(bytes));
 
     const FaultEffect effect = connection_plan.effect_for(number, opcode);
     for (std::uint32_t k = 1; k <= effect.side_messages; ++k) {
@@ -436,7 +442,12 @@ void NetworkService::set_record_limit(std::size_t bytes) {
 
 std::vector<RecordedRequest> NetworkService::requests() const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->requests;
+  std::vector<RecordedRequest> out;
+  out.reserve(impl_->requests.size());
+  for (const Impl::StoredRequest& stored : impl_->requests) {
+    out.push_back(RecordedRequest{stored.connection, stored.opcode, *stored.bytes});
+  }
+  return out;
 }
 
 std::vector<std::vector<std::uint8_t>> NetworkService::greetings() const {

@@ -522,6 +522,22 @@ TEST_F(NetworkServiceTest, RecordingStopsAtTheLimitButCountingGoesOn) {
   EXPECT_EQ(service_->requests()[0].opcode, 3u);
 }
 
+// The request record and the model hold one buffer between them: forgetting one must leave the
+// other whole.
+TEST_F(NetworkServiceTest, RecordsOfServiceAndModelStayIndependent) {
+  RawClient client = greeted();
+  const Bytes block = pattern(65536, 5);
+  ASSERT_TRUE(client.exchange(request_with_data(Opcode::kStreamWrite, block)));
+  service_->clear_records();
+  ASSERT_EQ(model_.stream_blocks().size(), 1u);
+  EXPECT_EQ(model_.stream_blocks()[0], block);
+
+  ASSERT_TRUE(client.exchange(request_with_data(Opcode::kWrite, pattern(256, 6))));
+  model_.clear_records();
+  ASSERT_EQ(service_->requests().size(), 1u);
+  EXPECT_EQ(service_->requests()[0].bytes, request_with_data(Opcode::kWrite, pattern(256, 6)));
+}
+
 TEST(NetworkServiceStart, ReportsAnAddressThatCannotBeBound) {
   InstrumentModel model;
   NetworkService first(model);
