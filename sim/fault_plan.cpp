@@ -36,6 +36,19 @@ bool parse_number(std::string_view text, Number& out) {
   return true;
 }
 
+// A frame opcode: written in hexadecimal everywhere else, so 0x is accepted beside decimal.
+bool parse_frame_opcode(std::string_view text, std::uint8_t& out) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    std::uint8_t value = 0;
+    std::string_view digits = text.substr(2);
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (ec != std::errc{} || end != digits.data() + digits.size()) return false;
+    out = value;
+    return true;
+  }
+  return parse_number(text, out);
+}
+
 std::string quoted(std::string_view prefix, std::string_view what) {
   std::string message(prefix);
   message.append(what);
@@ -154,6 +167,23 @@ bool FaultPlan::parse_into(std::string_view text_in, std::string& error) {
         parsed.close_after_requests = count;
       } else {
         detail = std::string(text::kOneNumber) + ", got '" + std::string(line) + "'";
+      }
+    } else if (directive == "unanswered-query") {
+      if (tokens.size() == 1) parsed.instrument.unanswered_queries.set();
+      for (std::string_view token : std::span(tokens).subspan(1)) {
+        std::uint8_t opcode = 0;
+        if (!parse_frame_opcode(token, opcode)) {
+          detail = quoted(text::kBadFrameOpcode, token);
+          break;
+        }
+        parsed.instrument.unanswered_queries.set(opcode);
+      }
+    } else if (directive == "never-ready") {
+      if (tokens.size() == 1) {
+        parsed.instrument.never_ready = true;
+      } else {
+        detail = std::string(directive);
+        detail += quoted(text::kNoArguments, tokens[1]);
       }
     } else if (directive == "rule") {
       FaultRule rule;

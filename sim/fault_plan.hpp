@@ -1,6 +1,7 @@
 #pragma once
 // Faults the simulated network service can inject, so that tests meet the failures of a real
 // network and a real instrument on purpose.
+#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -41,10 +42,20 @@ struct FaultEffect {
   bool cut_reply = false;
 };
 
+// Faults of the instrument itself rather than of its network service: they belong to the model
+// and hold for every connection and transport alike.
+struct InstrumentFaults {
+  std::bitset<256> unanswered_queries;  // frame opcodes whose queries get no answer
+  bool never_ready = false;             // acknowledged calibration frames are never confirmed
+
+  bool answers(std::uint8_t frame_opcode) const { return !unanswered_queries.test(frame_opcode); }
+};
+
 struct FaultPlan {
   bool ignore_greeting = false;       // read the greeting but never answer it (nor anything after)
   std::uint32_t close_after_requests = 0;  // close the connection after this many requests; 0 = never
   std::vector<FaultRule> rules;
+  InstrumentFaults instrument;  // handed to the model by the network service
 
   // Rules that apply to request number n with this opcode, in the order given.
   std::vector<const FaultRule*> rules_for(std::uint32_t request_number, std::uint32_t opcode) const;
@@ -56,6 +67,8 @@ struct FaultPlan {
   //   close-after N
   //   rule [opcode=N] [first=N] [count=N] [delay-ms=N] [side=N] [side-interval-ms=N]
   //        [status=N] [reply-length=N] [no-reply] [cut-reply]
+  //   unanswered-query [OPCODE...]   (frame opcodes, decimal or 0x-prefixed; none: every one)
+  //   never-ready
   // status may be negative; every other number is an unsigned 32-bit value. Directives add to
   // each other, so several texts can be parsed into one plan with parse_into.
   // Returns nullopt and sets error to a one-line message naming the line on bad input.

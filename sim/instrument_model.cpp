@@ -1,9 +1,13 @@
 #include "sim/instrument_model.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <iomanip>
+#include <iostream>
 #include <utility>
 
 #include "platform/le_codec.hpp"
+#include "sim/sim_text.hpp"
 
 namespace zr::sim {
 namespace {
@@ -15,10 +19,6 @@ constexpr std::size_t kProductOffset = 0;
 constexpr std::size_t kSerialOffset = 30;
 constexpr std::size_t kManufacturerOffset = 60;
 constexpr std::size_t kIdentityFieldSize = 30;
-
-constexpr std::uint16_t kListModel = 0x5a52;
-constexpr std::uint64_t kListUidLow = 0x0123456789abcdefull;
-constexpr std::uint32_t kListUidHigh = 0x00c0ffeeu;
 
 constexpr std::string_view kKernelInfo =
     "PGA_Model: SG-SIM\n"
@@ -47,14 +47,17 @@ ModelConfig default_model_config() {
   put_text(info.identity_text, kManufacturerOffset, kManufacturer);
   info.device_release = 0x0100;
 
+  config.instrument = default_instrument_config();
   // One list entry: model, 6 zero bytes, uid low, uid high, 36 zero bytes.
+  const InstrumentIdentity& identity = config.instrument.identity;
   LeWriter entry(config.device_list);
-  entry.u16(kListModel).zeros(6).u64(kListUidLow).u32(kListUidHigh).zeros(36);
+  entry.u16(identity.model).zeros(6).u64(identity.uid_low).u32(identity.uid_high).zeros(36);
   config.kernel_info = std::string(kKernelInfo);
   return config;
 }
 
-InstrumentModel::InstrumentModel(ModelConfig config) : config_(std::move(config)) {}
+InstrumentModel::InstrumentModel(ModelConfig config)
+    : config_(std::move(config)), interpreter_(config_.instrument), log_(&std::cerr) {}
 
 std::int32_t InstrumentModel::list_devices(std::vector<std::uint8_t>& data) {
   std::lock_guard lock(mutex_);
@@ -79,13 +82,13 @@ std::int32_t InstrumentModel::set_timeout(std::uint32_t requested_ms, std::uint3
 
 std::int32_t InstrumentModel::write(std::span<const std::uint8_t> frame) {
   std::lock_guard lock(mutex_);
-  take_frame(frame, nullptr);
+  carry_out_write(frame, nullptr);
   return kModelOk;
 }
 
 std::int32_t InstrumentModel::write(const SharedBytes& frame) {
   std::lock_guard lock(mutex_);
-  take_frame(frame.view(), &frame);
+  carry_out_write(frame.view(), &frame);
   return kModelOk;
 }
 
@@ -93,18 +96,14 @@ std::int32_t InstrumentModel::query(std::span<const std::uint8_t> frame, std::ui
                                     std::uint32_t /*timeout_ms*/,
                                     std::vector<std::uint8_t>& reply) {
   std::lock_guard lock(mutex_);
-  take_frame(frame, nullptr);
-  answer_query(frame, room, reply);
-  return kModelOk;
+  return answer_query(frame, nullptr, room, reply);
 }
 
 std::int32_t InstrumentModel::query(const SharedBytes& frame, std::uint32_t room,
                                     std::uint32_t /*timeout_ms*/,
                                     std::vector<std::uint8_t>& reply) {
   std::lock_guard lock(mutex_);
-  take_frame(frame.view(), &frame);
-  answer_query(frame.view(), room, reply);
-  return kModelOk;
+  return answer_query(frame.view(), &frame, room, reply);
 }
 
 std::int32_t InstrumentModel::read(std::uint32_t room, std::vector<std::uint8_t>& data) {
@@ -180,11 +179,32 @@ std::int32_t InstrumentModel::text_command(std::string_view text,
 void InstrumentModel::set_config(ModelConfig config) {
   std::lock_guard lock(mutex_);
   config_ = std::move(config);
+  interpreter_.set_config(config_.instrument);
 }
 
 ModelConfig InstrumentModel::config() const {
   std::lock_guard lock(mutex_);
   return config_;
+}
+
+void InstrumentModel::set_faults(const InstrumentFaults& faults) {
+  std::lock_guard lock(mutex_);
+  interpreter_.set_faults(faults);
+}
+
+InstrumentFaults InstrumentModel::faults() const {
+  std::lock_guard lock(mutex_);
+  return interpreter_.faults();
+}
+
+void InstrumentModel::set_clock(Clock& clock) {
+  std::lock_guard lock(mutex_);
+  interpreter_.set_clock(clock);
+}
+
+void InstrumentModel::set_log(std::ostream& log) {
+  std::lock_guard lock(mutex_);
+  log_ = &log;
 }
 
 void InstrumentModel::queue_read_data(std::vector<std::uint8_t> data) {
@@ -200,6 +220,19 @@ void InstrumentModel::queue_query_reply(std::vector<std::uint8_t> reply) {
 std::vector<std::vector<std::uint8_t>> InstrumentModel::frames() const {
   std::lock_guard lock(mutex_);
   return copies(frames_);
+}
+
+std::vector<FrameRecord> InstrumentModel::frame_records() const {
+  std::lock_guard lock(mutex_);
+  std::vector<FrameRecord> out;
+  out.reserve(frames_.size());
+  for (std::size_t i = 0; i < frames_.size(); ++i) {
+    auto bytes = frames_[i].view();
+    const FrameNote& note = frame_notes_[i];
+    out.push_back(FrameRecord{note.route, note.verdict.opcode, note.verdict.check,
+                              std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+  }
+  return out;
 }
 
 std::vector<std::vector<std::uint8_t>> InstrumentModel::stream_blocks() const {
@@ -225,16 +258,60 @@ void InstrumentModel::set_record_limit(std::size_t bytes) {
 void InstrumentModel::clear_records() {
   std::lock_guard lock(mutex_);
   frames_.clear();
+  frame_notes_.clear();
   stream_blocks_.clear();
   data_writes_.clear();
   counters_ = {};
   recorded_bytes_ = 0;
 }
 
-void InstrumentModel::take_frame(std::span<const std::uint8_t> frame, const SharedBytes* shared) {
+FrameVerdict InstrumentModel::take_frame(std::span<const std::uint8_t> frame,
+                                         const SharedBytes* shared, FrameRoute route) {
+  const FrameVerdict verdict = CommandInterpreter::check(frame);
   ++counters_.frames;
   counters_.frame_bytes += frame.size();
-  keep(frames_, frame, shared);
+  if (keep(frames_, frame, shared)) frame_notes_.push_back(FrameNote{route, verdict});
+  if (verdict.check == FrameCheck::kBadChecksum) note_bad_checksum(verdict.opcode);
+  return verdict;
+}
+
+void InstrumentModel::carry_out_write(std::span<const std::uint8_t> frame,
+                                      const SharedBytes* shared) {
+  if (take_frame(frame, shared, FrameRoute::kWrite).check == FrameCheck::kValid) {
+    interpreter_.take_write(frame, read_data_);
+  }
+}
+
+std::int32_t InstrumentModel::answer_query(std::span<const std::uint8_t> frame,
+                                           const SharedBytes* shared, std::uint32_t room,
+                                           std::vector<std::uint8_t>& reply) {
+  const FrameVerdict verdict = take_frame(frame, shared, FrameRoute::kQuery);
+  if (!query_replies_.empty()) {
+    const std::vector<std::uint8_t>& queued = query_replies_.front();
+    std::size_t count = std::min<std::size_t>(room, queued.size());
+    reply.insert(reply.end(), queued.begin(), queued.begin() + static_cast<std::ptrdiff_t>(count));
+    query_replies_.pop_front();
+    return kModelOk;
+  }
+  if (verdict.check == FrameCheck::kValid) {
+    if (interpreter_.answer_query(frame, room, reply)) return kModelOk;
+    ++counters_.unanswered_queries;
+    return kQueryUnanswered;
+  }
+  // The frame is not acted on, but the transport still gets an answer of the usual size.
+  reply.resize(reply.size() + std::min<std::size_t>(room, kDefaultQueryReplySize), 0);
+  return kModelOk;
+}
+
+void InstrumentModel::note_bad_checksum(std::uint8_t opcode) {
+  const std::uint64_t count = ++counters_.bad_checksums;
+  if (!std::has_single_bit(count)) return;
+  std::ostream& log = *log_;
+  const auto flags = log.flags();
+  log << text::kBadChecksum << std::hex << std::setw(2) << std::setfill('0')
+      << static_cast<unsigned>(opcode);
+  log.flags(flags);
+  log << text::kBadChecksumCount << count << ')' << std::endl;
 }
 
 void InstrumentModel::take_stream(std::span<const std::uint8_t> data, const SharedBytes* shared) {
@@ -249,28 +326,17 @@ void InstrumentModel::take_data(std::span<const std::uint8_t> data, const Shared
   keep(data_writes_, data, shared);
 }
 
-void InstrumentModel::answer_query(std::span<const std::uint8_t> /*frame*/, std::uint32_t room,
-                                   std::vector<std::uint8_t>& reply) {
-  if (!query_replies_.empty()) {
-    const std::vector<std::uint8_t>& queued = query_replies_.front();
-    std::size_t count = std::min<std::size_t>(room, queued.size());
-    reply.insert(reply.end(), queued.begin(), queued.begin() + static_cast<std::ptrdiff_t>(count));
-    query_replies_.pop_front();
-    return;
-  }
-  reply.resize(reply.size() + std::min<std::size_t>(room, kDefaultQueryReplySize), 0);
-}
-
-void InstrumentModel::keep(Records& into, std::span<const std::uint8_t> data,
+bool InstrumentModel::keep(Records& into, std::span<const std::uint8_t> data,
                            const SharedBytes* shared) {
-  if (data.size() > record_limit_ - std::min(recorded_bytes_, record_limit_)) return;
+  if (data.size() > record_limit_ - std::min(recorded_bytes_, record_limit_)) return false;
   recorded_bytes_ += data.size();
   if (shared != nullptr) {
     into.push_back(*shared);
-    return;
+    return true;
   }
   auto copy = std::make_shared<const std::vector<std::uint8_t>>(data.begin(), data.end());
   into.push_back(SharedBytes{std::move(copy), 0, data.size()});
+  return true;
 }
 
 std::vector<std::vector<std::uint8_t>> InstrumentModel::copies(const Records& records) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <iosfwd>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -13,6 +14,10 @@
 #include <vector>
 
 #include "bus/abus.hpp"
+#include "platform/clock.hpp"
+#include "sim/command_interpreter.hpp"
+#include "sim/fault_plan.hpp"
+#include "sim/instrument_config.hpp"
 
 namespace zr::sim {
 
@@ -20,10 +25,12 @@ struct ModelConfig {
   BusInfo bus_info;                       // reported by open
   std::vector<std::uint8_t> device_list;  // payload of list_devices
   std::string kernel_info;                // text answering the kernel-information query
+  InstrumentConfig instrument;            // what the command interpreter reports
 };
 
-// Defaults of the simulated instrument: a signal generator with made-up identity strings and a
-// kernel-information text that reports PGA_PowerSourceType 0.
+// Defaults of the simulated instrument: a signal generator with made-up identity strings, a
+// kernel-information text that reports PGA_PowerSourceType 0, the interpreter's defaults and a
+// device list entry naming the same model and uid.
 ModelConfig default_model_config();
 
 // The text that asks for the kernel information; any other text command is refused.
@@ -34,6 +41,9 @@ inline constexpr std::int32_t kModelOk = 0;
 inline constexpr std::int32_t kUnknownTextCommand = -1;
 // Status of a read_block longer than kMaxReadBlock (no bytes are delivered).
 inline constexpr std::int32_t kReadBlockTooLong = -2;
+// Status of a query the instrument leaves unanswered (unanswered-query fault): the network
+// service reports it at once, as an instrument whose MCU did not answer in time.
+inline constexpr std::int32_t kQueryUnanswered = -3;
 
 inline constexpr std::size_t kMaxReadBlock = 4u * 1024u * 1024u;
 inline constexpr std::size_t kDefaultQueryReplySize = 128;
@@ -62,6 +72,18 @@ struct ModelCounters {
   std::uint64_t data_writes = 0;
   std::uint64_t data_bytes = 0;
   std::uint64_t stream_stops = 0;
+  std::uint64_t bad_checksums = 0;       // command frames ignored for their checksum
+  std::uint64_t unanswered_queries = 0;  // queries left unanswered by the fault plan
+};
+
+enum class FrameRoute : std::uint8_t { kWrite, kQuery };
+
+// One received frame as the interpreter saw it.
+struct FrameRecord {
+  FrameRoute route = FrameRoute::kWrite;
+  std::uint8_t opcode = 0;
+  FrameCheck check = FrameCheck::kUnchecked;
+  std::vector<std::uint8_t> bytes;
 };
 
 class InstrumentModel {
@@ -73,11 +95,16 @@ class InstrumentModel {
   std::int32_t open(BusInfo& info);
   std::int32_t close();
   std::int32_t set_timeout(std::uint32_t requested_ms, std::uint32_t& applied_ms);
+  // A 256-byte command frame goes to the command interpreter when its checksum holds; a bad one
+  // is counted, logged now and then, and otherwise ignored. Writes always report kModelOk.
   std::int32_t write(std::span<const std::uint8_t> frame);
-  // The reply is the next queued query reply (cut to room), else min(room, 128) zero bytes.
+  // The reply is the next queued query reply (cut to room); else the interpreter's reply to a
+  // sound command frame, min(room, 128) bytes, or kQueryUnanswered and no bytes under the
+  // unanswered-query fault; else (bad checksum, not a command frame) min(room, 128) zero bytes.
   std::int32_t query(std::span<const std::uint8_t> frame, std::uint32_t room,
                      std::uint32_t timeout_ms, std::vector<std::uint8_t>& reply);
-  // Delivers queued read bytes up to room; with nothing queued, status 0 and no bytes at once.
+  // Delivers queued read bytes (test data first, then what the interpreter left, such as a table
+  // page after 0x5b) up to room; with nothing queued, status 0 and no bytes at once.
   std::int32_t read(std::uint32_t room, std::vector<std::uint8_t>& data);
   std::int32_t stream_write(std::span<const std::uint8_t> data);
   std::int32_t notify_device();
@@ -99,14 +126,22 @@ class InstrumentModel {
   std::int32_t text_command(std::string_view text, std::vector<std::uint8_t>& reply);
 
   // Test hooks.
+  // Replaces the configuration; the interpreter's state (an outstanding mcu_ready) stays.
   void set_config(ModelConfig config);
   ModelConfig config() const;
+  void set_faults(const InstrumentFaults& faults);
+  InstrumentFaults faults() const;
+  // The clock of the instrument's own timings; the real one unless a test passes another.
+  void set_clock(Clock& clock);
+  // Where bad checksums are logged (standard error by default).
+  void set_log(std::ostream& log);
   // Bytes the next read() calls deliver, at most the requested room per call.
   void queue_read_data(std::vector<std::uint8_t> data);
   // Reply bytes of the next query() calls, one entry per query.
   void queue_query_reply(std::vector<std::uint8_t> reply);
 
   std::vector<std::vector<std::uint8_t>> frames() const;          // write() and query() frames
+  std::vector<FrameRecord> frame_records() const;                 // the same with opcode and check
   std::vector<std::vector<std::uint8_t>> stream_blocks() const;   // stream_write() payloads
   std::vector<std::vector<std::uint8_t>> data_writes() const;     // write_data() payloads
   ModelCounters counters() const;
@@ -120,14 +155,17 @@ class InstrumentModel {
  private:
   using Records = std::vector<SharedBytes>;
 
-  // Frames go through here so that a command interpreter can take them over later. shared is
-  // the caller's buffer holding the bytes, or null when they must be copied to be kept.
-  void take_frame(std::span<const std::uint8_t> frame, const SharedBytes* shared);
-  void answer_query(std::span<const std::uint8_t> frame, std::uint32_t room,
-                    std::vector<std::uint8_t>& reply);
+  // Checks, counts and records a frame; shared is the caller's buffer holding the bytes, or null
+  // when they must be copied to be kept.
+  FrameVerdict take_frame(std::span<const std::uint8_t> frame, const SharedBytes* shared,
+                          FrameRoute route);
+  void carry_out_write(std::span<const std::uint8_t> frame, const SharedBytes* shared);
+  std::int32_t answer_query(std::span<const std::uint8_t> frame, const SharedBytes* shared,
+                            std::uint32_t room, std::vector<std::uint8_t>& reply);
+  void note_bad_checksum(std::uint8_t opcode);
   void take_stream(std::span<const std::uint8_t> data, const SharedBytes* shared);
   void take_data(std::span<const std::uint8_t> data, const SharedBytes* shared);
-  void keep(Records& into, std::span<const std::uint8_t> data, const SharedBytes* shared);
+  bool keep(Records& into, std::span<const std::uint8_t> data, const SharedBytes* shared);
   static std::vector<std::vector<std::uint8_t>> copies(const Records& records);
 
   mutable std::mutex mutex_;
@@ -135,6 +173,13 @@ class InstrumentModel {
   std::deque<std::uint8_t> read_data_;
   std::deque<std::vector<std::uint8_t>> query_replies_;
   Records frames_;
+  struct FrameNote {
+    FrameRoute route;
+    FrameVerdict verdict;
+  };
+  std::vector<FrameNote> frame_notes_;  // one per kept frame
+  CommandInterpreter interpreter_;
+  std::ostream* log_;
   Records stream_blocks_;
   Records data_writes_;
   ModelCounters counters_;

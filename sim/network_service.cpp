@@ -362,7 +362,9 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
 }
 
 NetworkService::NetworkService(InstrumentModel& model, FaultPlan plan)
-    : impl_(std::make_unique<Impl>(model, std::move(plan))) {}
+    : impl_(std::make_unique<Impl>(model, std::move(plan))) {
+  model.set_faults(impl_->plan.instrument);
+}
 
 NetworkService::~NetworkService() { stop(); }
 
@@ -426,6 +428,7 @@ void NetworkService::stop() {
 }
 
 void NetworkService::set_fault_plan(FaultPlan plan) {
+  impl_->model.set_faults(plan.instrument);
   std::lock_guard lock(impl_->mutex);
   impl_->plan = std::move(plan);
 }

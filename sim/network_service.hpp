@@ -29,6 +29,8 @@ inline constexpr std::size_t kDefaultRequestRecordLimit = 128u * 1024u * 1024u;
 
 class NetworkService {
  public:
+  // The plan's instrument faults go to the model at once (they hold for every connection);
+  // the rest of the plan applies to each connection from its accept on.
   explicit NetworkService(InstrumentModel& model, FaultPlan plan = {});
   ~NetworkService();  // stops serving and joins its threads
   NetworkService(const NetworkService&) = delete;
@@ -41,7 +43,8 @@ class NetworkService {
   // Closes the listening socket and every connection, cuts short any fault delay and joins.
   void stop();
 
-  // Replaces the fault plan for connections accepted from now on.
+  // Replaces the fault plan for connections accepted from now on; its instrument faults hold at
+  // once.
   void set_fault_plan(FaultPlan plan);
   // Where the service logs connections it closes on bad input (standard error by default).
   void set_log(std::ostream& log);

@@ -37,8 +37,13 @@ inline constexpr std::string_view kHelp =
     "  close-after N\n"
     "  rule [opcode=N] [first=N] [count=N] [delay-ms=N] [side=N] [side-interval-ms=N]\n"
     "       [status=N] [reply-length=N] [no-reply] [cut-reply]\n"
+    "  unanswered-query [OPCODE...]\n"
+    "  never-ready\n"
     "A rule applies to requests first..first+count-1 of each connection (numbered from 1) with\n"
     "that opcode (0 or none: every opcode).\n"
+    "unanswered-query makes the instrument leave queries with those frame opcodes (decimal or\n"
+    "0x-prefixed; none named: every one) unanswered: the query request fails at once with\n"
+    "status -3. never-ready keeps mcu_ready at 0 after each acknowledged calibration frame.\n"
     "\n"
     "Prints 'zr-sim: listening on ADDRESS:PORT' once bound and serves until SIGINT or SIGTERM.\n"
     "Exit status: 0 after a signal, 1 when the address cannot be bound, 2 on bad options.\n";
@@ -49,6 +54,11 @@ inline constexpr std::string_view kUnknownOpcode = "unknown opcode ";
 inline constexpr std::string_view kLengthTooLarge = "length too large: ";
 inline constexpr std::string_view kClosing = "; closing the connection";
 
+// Instrument model log lines (standard error). Bad checksums are logged when their count reaches
+// a power of two, so that a flood of them cannot slow the write path down.
+inline constexpr std::string_view kBadChecksum = "zr-sim: frame with a bad checksum, opcode 0x";
+inline constexpr std::string_view kBadChecksumCount = " (bad checksums so far: ";
+
 // Fault plan errors, preceded by "line N: ".
 inline constexpr std::string_view kLine = "line ";
 inline constexpr std::string_view kUnknownDirective = "unknown directive '";
@@ -56,5 +66,6 @@ inline constexpr std::string_view kNoArguments = " takes no arguments, got '";
 inline constexpr std::string_view kOneNumber = "close-after takes one number";
 inline constexpr std::string_view kUnknownRuleOption = "unknown rule option '";
 inline constexpr std::string_view kBadValue = "bad value in '";
+inline constexpr std::string_view kBadFrameOpcode = "bad frame opcode '";
 
 }  // namespace zr::sim::text

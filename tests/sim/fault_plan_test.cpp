@@ -114,6 +114,52 @@ TEST(FaultPlanParse, RejectsBadLinesNamingLineAndText) {
   }
 }
 
+TEST(FaultPlanParse, InstrumentFaultsNameFrameOpcodesInEitherBase) {
+  struct Case {
+    const char* text;
+    std::vector<unsigned> unanswered;  // every one when the list holds 256 entries
+    bool never_ready;
+  };
+  std::vector<unsigned> all(256);
+  for (unsigned i = 0; i < 256; ++i) all[i] = i;
+  const std::vector<Case> cases = {
+      {"", {}, false},
+      {"never-ready", {}, true},
+      {"unanswered-query 0x16", {0x16}, false},
+      {"unanswered-query 22 0x89 0XcA\nnever-ready # both", {0x16, 0x89, 0xca}, true},
+      {"unanswered-query 255 0x00", {0x00, 0xff}, false},
+      {"unanswered-query", all, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string error;
+    auto plan = FaultPlan::parse(c.text, error);
+    ASSERT_TRUE(plan) << error;
+    std::vector<unsigned> unanswered;
+    for (unsigned op = 0; op < 256; ++op) {
+      if (!plan->instrument.answers(static_cast<std::uint8_t>(op))) unanswered.push_back(op);
+    }
+    EXPECT_EQ(unanswered, c.unanswered);
+    EXPECT_EQ(plan->instrument.never_ready, c.never_ready);
+    EXPECT_TRUE(plan->rules.empty());
+  }
+
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"unanswered-query 0x100", "line 1: bad frame opcode '0x100'"},
+      {"unanswered-query 256", "line 1: bad frame opcode '256'"},
+      {"unanswered-query 0x", "line 1: bad frame opcode '0x'"},
+      {"unanswered-query 0x1g", "line 1: bad frame opcode '0x1g'"},
+      {"unanswered-query -1", "line 1: bad frame opcode '-1'"},
+      {"never-ready 1", "line 1: never-ready takes no arguments, got '1'"},
+  };
+  for (const auto& [text, expected] : bad) {
+    SCOPED_TRACE(text);
+    std::string error;
+    EXPECT_FALSE(FaultPlan::parse(text, error).has_value());
+    EXPECT_EQ(error, expected);
+  }
+}
+
 TEST(FaultPlanParse, FailedParseIntoLeavesThePlanUnchanged) {
   FaultPlan plan;
   std::string error;
