@@ -4,6 +4,7 @@
 
 #include "bus/bus_eth.hpp"
 #include "bus/bus_pcie.hpp"
+#include "bus/bus_usb.hpp"
 #include "device/device_context.hpp"
 
 namespace zr {
@@ -18,7 +19,7 @@ std::unique_ptr<abus> create_bus(const ConnectionParams& record, std::uint8_t de
     case ZR_INTERFACE_PCIE:
       return std::make_unique<bus_pcie>(device_index);
     case ZR_INTERFACE_USB:
-      // The USB bus is not built yet; until it is, USB is an unsupported interface here.
+      return std::make_unique<bus_usb>(device_index);
     default:
       return nullptr;
   }
