@@ -1,15 +1,13 @@
 #pragma once
-// Modulation configuration and buffers of a context. The modulation interface defines their
-// contents; the context only owns them so that they live and die with the instrument.
-#include <cstdint>
-#include <vector>
+// Modulation state of a context. Its record belongs to the modulation subsystem, which creates it
+// on its first call; the deleter travels with it so that the device core need not link that
+// subsystem. Empty means the zero state: nothing bound, no kind, status 0.
+#include <memory>
 
 namespace zr {
 
 struct ModulationState {
-  bool opened = false;
-  std::vector<std::uint8_t> configuration;
-  std::vector<std::int16_t> samples;
+  std::unique_ptr<void, void (*)(void*)> session{nullptr, nullptr};
 };
 
 }  // namespace zr
