@@ -26,6 +26,7 @@
 
 #include "bus/bus_eth.hpp"
 #include "bus/eth_protocol.hpp"
+#include "device/frame_checksum.hpp"
 #include "platform/le_codec.hpp"
 #include "sim/network_service.hpp"
 
@@ -216,7 +217,13 @@ struct Figures {
 // Alternates the clients round by round so that drifts of the machine hit all of them alike.
 Figures measure(std::uint16_t responder_port, std::uint16_t sim_port, std::uint32_t opcode,
                 std::size_t payload, std::size_t count, int rounds) {
-  const Bytes data(payload, 0x5A);
+  Bytes data(payload, 0x5A);
+  if (payload == kFrameSize) {
+    // A real command frame, so the simulator accepts it as it would an instrument's.
+    zr::CommandFrame frame(0x34);
+    zr::seal_frame(frame);
+    data.assign(frame.bytes.begin(), frame.bytes.end());
+  }
   zr::bus_eth bus(loopback(responder_port), 0, 0);
   zr::bus_eth sim_bus(loopback(sim_port), 0, 0);
   if (bus.open() != ZR_OK || sim_bus.open() != ZR_OK) {
