@@ -17,7 +17,7 @@ constexpr std::size_t kIdentityField = 30;
 constexpr std::size_t kProductOffset = 0;
 constexpr std::size_t kSerialOffset = 30;
 constexpr std::size_t kManufacturerOffset = 60;
-constexpr std::size_t kIdentityCompared = 90;   // identity_text bytes 0..89
+constexpr std::size_t kIdentityCompared = 90;     // identity_text bytes 0..89
 constexpr std::size_t kIdentityRecordOffset = 6;  // against record bytes 6..95
 constexpr std::uint32_t kMaxControlLength = 0xFFFF;
 constexpr std::uint32_t kBusInfoSize = 16;
@@ -78,8 +78,8 @@ SerialFields parse_serial(const std::u16string& serial) {
   const bool decimal = std::all_of(text.begin(), text.begin() + 3,
                                    [](std::uint8_t c) { return c >= '0' && c <= '9'; });
   if (decimal) {
-    fields.model = static_cast<std::uint16_t>((text[0] - '0') * 100 + (text[1] - '0') * 10 +
-                                              (text[2] - '0'));
+    fields.model =
+        static_cast<std::uint16_t>((text[0] - '0') * 100 + (text[1] - '0') * 10 + (text[2] - '0'));
   }
   fields.uid_high = static_cast<std::uint32_t>(hex_value(text, 4, 8));
   fields.uid_low = hex_value(text, 12, 16);
@@ -104,8 +104,8 @@ bus_usb::ControlResult bus_usb::control(std::uint8_t request_type, std::uint8_t 
   endpoint->Value = value;
   endpoint->Index = index;
   std::uint32_t moved = length;
-  const bool ok = direction == usb::kDirectionIn ? endpoint->Read(data, moved)
-                                                 : endpoint->Write(data, moved);
+  const bool ok =
+      direction == usb::kDirectionIn ? endpoint->Read(data, moved) : endpoint->Write(data, moved);
   return {ok && endpoint->UsbStatus() == usb::kUsbSuccess, moved};
 }
 
@@ -239,17 +239,15 @@ std::int32_t bus_usb::query(const std::uint8_t* out, std::uint32_t* out_length, 
       control(usb::kRequestTypeClass, usb::kDirectionOut, usb_request::kQuerySend,
               static_cast<std::uint16_t>(timeout_ms), static_cast<std::uint16_t>(room),
               frame.data(), static_cast<std::uint32_t>(frame.size()));
-  const ControlResult got = control(usb::kRequestTypeClass, usb::kDirectionIn,
-                                    usb_request::kQueryReply, static_cast<std::uint16_t>(room), 1,
-                                    in, room);
+  const ControlResult got =
+      control(usb::kRequestTypeClass, usb::kDirectionIn, usb_request::kQueryReply,
+              static_cast<std::uint16_t>(room), 1, in, room);
   *out_length = sent.moved;
   *in_length = got.moved;
   std::int32_t status = ZR_OK;
-  if (sent.moved == 0 || got.moved == 0) {
-    status = ZR_BUS_USB_TRANSFER_FAILED;
-  } else if (got.moved == 1 && in[0] == usb_request::kBusyReply) {
+  if (sent.moved != 0 && got.moved == 1 && in[0] == usb_request::kBusyReply) {
     status = ZR_BUS_USB_CANCELLED;
-  } else if (!sent.ok || !got.ok) {
+  } else if (sent.moved == 0 || got.moved == 0 || !sent.ok || !got.ok) {
     status = ZR_BUS_USB_TRANSFER_FAILED;
   }
   set_timeout(saved);
@@ -353,9 +351,9 @@ std::int32_t bus_usb::write_bus_firmware(const std::uint8_t* image, std::uint32_
 std::int32_t bus_usb::read_bus_info() {
   if (!ready()) return ZR_BUS_USB_NO_DEVICE;
   std::array<std::uint8_t, kBusInfoSize> reply{};
-  const ControlResult got = control(usb::kRequestTypeClass, usb::kDirectionIn,
-                                    usb_request::kBusInfo, kBusInfoSize, 0, reply.data(),
-                                    kBusInfoSize);
+  const ControlResult got =
+      control(usb::kRequestTypeClass, usb::kDirectionIn, usb_request::kBusInfo, kBusInfoSize, 0,
+              reply.data(), kBusInfoSize);
   // A short reply has no version word; it is refused rather than read past what arrived.
   if (!got.ok || got.moved < kBusInfoSize) return ZR_BUS_USB_TRANSFER_FAILED;
   info_.link_kind = reply[0];

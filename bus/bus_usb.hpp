@@ -43,8 +43,7 @@ class bus_usb final : public abus {
 
   // Counts every instrument of both classes into *count; entries go into the caller's array only
   // while room_bytes lasts, so *count may exceed the entries written.
-  std::int32_t list_devices(void* entries, std::uint32_t room_bytes,
-                            std::uint32_t* count) override;
+  std::int32_t list_devices(void* entries, std::uint32_t room_bytes, std::uint32_t* count) override;
   std::int32_t open() override;
   std::int32_t close() override;
   std::int32_t set_timeout(std::uint32_t milliseconds) override;

@@ -9,7 +9,7 @@
 namespace zr::usb {
 namespace {
 
-constexpr std::size_t kMaxIdFileBytes = 64 * 1024;
+constexpr std::size_t kMaxIdFileBytes = std::size_t{64} * 1024;
 
 std::string_view trim(std::string_view text) {
   const auto first = text.find_first_not_of(" \t\r");

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <optional>
 
 #include "bus/usb/transfer_header.hpp"
@@ -139,8 +140,7 @@ struct LibusbDriver::InFlight {
     if (control_in) {
       actual = std::min<std::uint32_t>(actual, static_cast<std::uint32_t>(control_data.size()));
       if (actual > 0) {
-        std::memcpy(control_data.data(), control_buffer.data() + LIBUSB_CONTROL_SETUP_SIZE,
-                    actual);
+        std::memcpy(control_data.data(), control_buffer.data() + LIBUSB_CONTROL_SETUP_SIZE, actual);
       }
     }
   }
@@ -173,7 +173,7 @@ class LibusbRequest final : public PendingRequest {
     libusb_cancel_transfer(transfer_->transfer);
     if (!transfer_->run_until(steady_now() + kUnboundedWait)) {
       // libusb still owns the transfer; keep its state alive rather than free it under libusb.
-      new std::shared_ptr<LibusbDriver::InFlight>(transfer_);
+      new (std::nothrow) std::shared_ptr<LibusbDriver::InFlight>(transfer_);
     }
   }
 
@@ -373,17 +373,16 @@ Submission LibusbDriver::submit_control(OpenDevice& device, std::span<std::uint8
   transfer->reported_base = static_cast<std::uint32_t>(kTransferHeaderSize);
   transfer->control_in = (header->request_type & LIBUSB_ENDPOINT_IN) != 0;
   transfer->control_buffer.resize(LIBUSB_CONTROL_SETUP_SIZE + header->length);
-  libusb_fill_control_setup(transfer->control_buffer.data(), header->request_type,
-                            header->request, header->value, header->index, header->length);
+  libusb_fill_control_setup(transfer->control_buffer.data(), header->request_type, header->request,
+                            header->value, header->index, header->length);
   if (!transfer->control_in && header->length > 0) {
     std::memcpy(transfer->control_buffer.data() + LIBUSB_CONTROL_SETUP_SIZE,
                 block.data() + kTransferHeaderSize, header->length);
   }
   transfer->transfer = libusb_alloc_transfer(0);
   if (transfer->transfer == nullptr) return finished(false, 0, DriverError::failed);
-  libusb_fill_control_transfer(transfer->transfer, device.handle,
-                               transfer->control_buffer.data(), &InFlight::on_complete,
-                               transfer.get(), header->timeout_s * 1000u);
+  libusb_fill_control_transfer(transfer->transfer, device.handle, transfer->control_buffer.data(),
+                               &InFlight::on_complete, transfer.get(), header->timeout_s * 1000u);
   return start(device, std::move(transfer));
 }
 

@@ -14,7 +14,7 @@
 
 namespace zr::usb {
 
-inline constexpr std::size_t kEndpointSlots = 32;           // slot 0: the control endpoint
+inline constexpr std::size_t kEndpointSlots = 32;  // slot 0: the control endpoint
 inline constexpr std::size_t kMaxInterfaceObjects = 255;
 inline constexpr std::size_t kMaxOtherDescriptorsPerInterface = 11;
 
@@ -28,7 +28,9 @@ class UsbInterface {
 
   const InterfaceHeader& header() const { return header_; }
   // Slot 0 is the control endpoint once the device assigned it; null slots are empty.
-  UsbEndpoint* endpoint(std::size_t slot) const { return slot < kEndpointSlots ? slots_[slot] : nullptr; }
+  UsbEndpoint* endpoint(std::size_t slot) const {
+    return slot < kEndpointSlots ? slots_[slot] : nullptr;
+  }
   void set_control_endpoint(UsbEndpoint* control) { slots_[0] = control; }
   std::size_t span_bytes() const { return span_; }
   std::uint8_t alternate_count() const { return alternate_count_; }

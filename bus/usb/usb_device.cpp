@@ -126,9 +126,8 @@ void UsbDevice::read_strings() {
 
 void UsbDevice::read_driver_facts() {
   std::uint8_t address = 0;
-  device_address_ = sync_request(kRequestDeviceAddress, std::span<std::uint8_t>(&address, 1))
-                        ? address
-                        : 0;
+  device_address_ =
+      sync_request(kRequestDeviceAddress, std::span<std::uint8_t>(&address, 1)) ? address : 0;
   driver_name_ = query_name(kRequestDeviceName);
   friendly_name_ = query_name(kRequestFriendlyName);
   driver_version_ = query_u32(kRequestDriverVersion);
@@ -221,8 +220,7 @@ void UsbDevice::SelectConfiguration(std::uint8_t index) {
   config_interface_count_ = header.interface_count;
   config_interface_objects_ = static_cast<std::uint8_t>(selected_config_->interface_count());
   first_interface_number_ =
-      selected_config_->interface_count() > 0 ? selected_config_->interface(0)->header().number
-                                              : 0;
+      selected_config_->interface_count() > 0 ? selected_config_->interface(0)->header().number : 0;
   std::uint8_t alt = 0;
   if (!sync_request(kRequestAltSetting, std::span<std::uint8_t>(&alt, 1))) {
     alt = kUnknownAltSetting;

@@ -43,7 +43,7 @@ class UsbDevice {
   void SelectAltSetting(std::uint8_t alt_setting);
 
   bool is_open() const { return link_->valid(); }
-  DeviceClass ClassGuid() const { return class_; }
+  DeviceClass device_class() const { return class_; }
   const std::string& DevicePath() const { return path_; }
   DriverHandle Handle() const { return link_->handle; }
   std::uint8_t DeviceNumber() const { return device_number_; }

@@ -54,18 +54,18 @@ inline constexpr std::uint32_t kUsbCancelled = 0xC0010000;
 // What went wrong with a driver request itself (the transfer's own outcome is in the header).
 enum class DriverError : std::uint32_t {
   none = 0,
-  pending,         // overlapped request accepted, not finished yet
-  not_found,       // no device behind the path
-  access_denied,   // present but not permitted
-  busy,            // claimed by another program
-  invalid_handle,  // closed or unknown handle
-  invalid_request, // code or buffer sizes the driver does not take
-  failed,          // the driver or the device refused the request
+  pending,          // asynchronous request accepted, not finished yet
+  not_found,        // no device behind the path
+  access_denied,    // present but not permitted
+  busy,             // claimed by another program
+  invalid_handle,   // closed or unknown handle
+  invalid_request,  // code or buffer sizes the driver does not take
+  failed,           // the driver or the device refused the request
 };
 
 enum class WaitResult { signalled, timed_out, failed };
 
-// One overlapped request in flight. The buffers given to submit() must outlive it.
+// One asynchronous request in flight. The buffers given to submit() must outlive it.
 class PendingRequest {
  public:
   virtual ~PendingRequest() = default;
@@ -94,7 +94,7 @@ class UsbDriver {
   // request and the transfer it describes succeeded.
   virtual bool request(DriverHandle handle, std::uint32_t code, std::span<std::uint8_t> buffer,
                        std::uint32_t& bytes_returned, DriverError& error) = 0;
-  // Overlapped request. input holds the header (and packet records and buffered data); the driver
+  // Asynchronous request. input holds the header (and packet records and buffered data); the driver
   // writes the statuses and records back into it. output receives the data; for the buffered and
   // control codes it is the same block as input.
   virtual Submission submit(DriverHandle handle, std::uint32_t code, std::span<std::uint8_t> input,

@@ -30,9 +30,8 @@ UsbEndpoint::UsbEndpoint(std::shared_ptr<DriverLink> link, const EndpointDescrip
       direction_in_((descriptor.address & kDirectionInBit) != 0) {
   packets_per_microframe_ =
       static_cast<std::uint16_t>(1 + ((descriptor.max_packet_size >> 11) & 0x03));
-  max_packet_size_ =
-      static_cast<std::uint32_t>(descriptor.max_packet_size & kPacketSizeMask) *
-      packets_per_microframe_;
+  max_packet_size_ = static_cast<std::uint32_t>(descriptor.max_packet_size & kPacketSizeMask) *
+                     packets_per_microframe_;
   if (companion != nullptr) {
     companion_ = *companion;
     max_packet_size_ *= companion->max_burst + 1u;
@@ -44,8 +43,8 @@ UsbEndpoint::UsbEndpoint(std::shared_ptr<DriverLink> link, const EndpointDescrip
 
 std::unique_ptr<TransferContext> UsbEndpoint::submit(std::uint32_t code,
                                                      std::vector<std::uint8_t> block,
-                                                     std::span<std::uint8_t> output,
-                                                     bool buffered, std::uint32_t length) {
+                                                     std::span<std::uint8_t> output, bool buffered,
+                                                     std::uint32_t length) {
   auto context = std::make_unique<TransferContext>();
   context->block = std::move(block);
   context->buffered = buffered;
@@ -135,10 +134,9 @@ bool UsbEndpoint::FinishTransfer(std::uint8_t* buffer, std::uint32_t& length,
   }
   if (!records.empty() && moved > 0 && header && header->records_length > 0) {
     std::fill(records.begin(), records.end(), std::uint8_t{0});
-    const std::size_t available =
-        context->block.size() > header->records_offset
-            ? context->block.size() - header->records_offset
-            : 0;
+    const std::size_t available = context->block.size() > header->records_offset
+                                      ? context->block.size() - header->records_offset
+                                      : 0;
     const std::size_t count =
         std::min({records.size(), std::size_t{header->records_length}, available});
     std::memcpy(records.data(), context->block.data() + header->records_offset, count);
@@ -206,8 +204,8 @@ std::unique_ptr<TransferContext> UsbControlEndpoint::BeginTransfer(std::uint8_t*
   if (!link_ || !link_->valid()) return nullptr;
   if (length > kMaxControlLength || (length > 0 && buffer == nullptr)) return nullptr;
   TransferHeader header;
-  header.request_type = static_cast<std::uint8_t>(Direction * 128 + (RequestType & 3) * 32 +
-                                                  (Recipient & 31));
+  header.request_type =
+      static_cast<std::uint8_t>(Direction * 128 + (RequestType & 3) * 32 + (Recipient & 31));
   header.request = Request;
   header.value = Value;
   header.index = Index;

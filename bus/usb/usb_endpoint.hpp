@@ -1,6 +1,6 @@
 #pragma once
 // UsbEndpoint and its control, isochronous, bulk and interrupt kinds: every transfer between the
-// library and a USB device. A transfer is one overlapped driver request behind a TransferHeader,
+// library and a USB device. A transfer is one asynchronous driver request behind a TransferHeader,
 // waited for with the endpoint's time-out and aborted when it runs over.
 #include <cstdint>
 #include <memory>
@@ -142,8 +142,7 @@ class UsbControlEndpoint final : public UsbEndpoint {
 class UsbIsocEndpoint final : public UsbEndpoint {
  public:
   using UsbEndpoint::UsbEndpoint;
-  std::unique_ptr<TransferContext> BeginDirect(std::uint8_t* buffer,
-                                               std::uint32_t length) override;
+  std::unique_ptr<TransferContext> BeginDirect(std::uint8_t* buffer, std::uint32_t length) override;
   std::unique_ptr<TransferContext> BeginBuffered(std::uint8_t* buffer,
                                                  std::uint32_t length) override;
   std::unique_ptr<TransferContext> BeginTransfer(std::uint8_t* buffer,

@@ -148,8 +148,8 @@ std::size_t SimUsbDriver::open_handles() const {
   return open_.size();
 }
 
-Submission SimUsbDriver::transfer(Opened& opened, std::uint32_t code,
-                                  std::span<std::uint8_t> input, std::span<std::uint8_t> output) {
+Submission SimUsbDriver::transfer(Opened& opened, std::uint32_t code, std::span<std::uint8_t> input,
+                                  std::span<std::uint8_t> output) {
   const auto header = usb::decode_header(input);
   if (!header) return completed(false, 0);
   UsbTransferOutcome outcome;
@@ -158,10 +158,10 @@ Submission SimUsbDriver::transfer(Opened& opened, std::uint32_t code,
   if (code == usb::kRequestControlTransfer) {
     if (input.size() < usb::kTransferHeaderSize + header->length) return completed(false, 0);
     const UsbControlSetup setup{header->request_type, header->request, header->value, header->index,
-                             header->length};
+                                header->length};
     base = static_cast<std::uint32_t>(usb::kTransferHeaderSize);
-    outcome = opened.device->control(setup, input.subspan(usb::kTransferHeaderSize,
-                                                          header->length));
+    outcome =
+        opened.device->control(setup, input.subspan(usb::kTransferHeaderSize, header->length));
   } else {
     std::span<std::uint8_t> data = output;
     if (code == usb::kRequestBufferedTransfer) {
@@ -175,8 +175,8 @@ Submission SimUsbDriver::transfer(Opened& opened, std::uint32_t code,
     endpoint = header->endpoint;
     outcome = opened.device->data_transfer(endpoint, data);
     // Packet records: the packet number and its share of the data, as a driver would report.
-    if (header->records_length > 0 && header->records_offset + std::size_t{header->records_length} <=
-                                          input.size()) {
+    if (header->records_length > 0 &&
+        header->records_offset + std::size_t{header->records_length} <= input.size()) {
       for (std::uint32_t i = 0; i < header->records_length / usb::kPacketRecordSize; ++i) {
         std::uint8_t* record = input.data() + header->records_offset + i * usb::kPacketRecordSize;
         store_u32(record, i);
@@ -236,15 +236,15 @@ bool SimUsbDriver::request(usb::DriverHandle handle, std::uint32_t code,
     device = opened->device;
   }
   error = DriverError::invalid_request;
-  const std::uint16_t bcd_usb =
-      device->descriptors().device.size() >= 4 ? load_u16(device->descriptors().device.data() + 2)
-                                               : 0;
+  const std::uint16_t bcd_usb = device->descriptors().device.size() >= 4
+                                    ? load_u16(device->descriptors().device.data() + 2)
+                                    : 0;
   switch (code) {
     case usb::kRequestControlTransfer: {
       const auto header = usb::decode_header(buffer);
       if (!header || buffer.size() < usb::kTransferHeaderSize + header->length) return false;
       const UsbControlSetup setup{header->request_type, header->request, header->value,
-                               header->index, header->length};
+                                  header->index, header->length};
       const UsbTransferOutcome outcome =
           device->control(setup, buffer.subspan(usb::kTransferHeaderSize, header->length));
       const bool ok = !outcome.hang && outcome.nt_status == usb::kNtSuccess &&

@@ -29,9 +29,22 @@ void append(std::vector<std::uint8_t>& into, const std::vector<std::uint8_t>& pi
 std::vector<std::uint8_t> usb3_bos() {
   std::vector<std::uint8_t> bos;
   LeWriter(bos)
-      .u8(5).u8(0x0F).u16(5 + 7 + 10).u8(2)            // header, two capabilities
-      .u8(7).u8(0x10).u8(2).u32(0x00000002)            // USB 2.0 extension: LPM
-      .u8(10).u8(0x10).u8(3).u8(0).u16(0x000E).u8(1).u8(10).u16(0x07FF);  // SuperSpeed
+      .u8(5)
+      .u8(0x0F)
+      .u16(5 + 7 + 10)
+      .u8(2)  // header, two capabilities
+      .u8(7)
+      .u8(0x10)
+      .u8(2)
+      .u32(0x00000002)  // USB 2.0 extension: LPM
+      .u8(10)
+      .u8(0x10)
+      .u8(3)
+      .u8(0)
+      .u16(0x000E)
+      .u8(1)
+      .u8(10)
+      .u16(0x07FF);  // SuperSpeed
   return bos;
 }
 
@@ -53,9 +66,20 @@ std::vector<std::uint8_t> device_descriptor(std::uint16_t usb_version, std::uint
                                             std::uint8_t configuration_count) {
   std::vector<std::uint8_t> d;
   LeWriter(d)
-      .u8(18).u8(1).u16(usb_version).u8(0).u8(0).u8(0).u8(max_packet0)
-      .u16(vendor).u16(product).u16(release)
-      .u8(kManufacturerIndex).u8(kProductIndex).u8(serial_index).u8(configuration_count);
+      .u8(18)
+      .u8(1)
+      .u16(usb_version)
+      .u8(0)
+      .u8(0)
+      .u8(0)
+      .u8(max_packet0)
+      .u16(vendor)
+      .u16(product)
+      .u16(release)
+      .u8(kManufacturerIndex)
+      .u8(kProductIndex)
+      .u8(serial_index)
+      .u8(configuration_count);
   return d;
 }
 
@@ -80,8 +104,14 @@ std::vector<std::uint8_t> configuration(std::uint8_t interface_count,
                                         const std::vector<std::uint8_t>& body) {
   std::vector<std::uint8_t> d;
   LeWriter(d)
-      .u8(9).u8(2).u16(static_cast<std::uint16_t>(9 + body.size())).u8(interface_count).u8(1)
-      .u8(0).u8(0x80).u8(250);
+      .u8(9)
+      .u8(2)
+      .u16(static_cast<std::uint16_t>(9 + body.size()))
+      .u8(interface_count)
+      .u8(1)
+      .u8(0)
+      .u8(0x80)
+      .u8(250);
   append(d, body);
   return d;
 }
@@ -109,10 +139,9 @@ std::vector<std::uint8_t> companion_descriptor(std::uint8_t max_burst, std::uint
 UsbDescriptorSet instrument_descriptors(const UsbIdentity& identity) {
   const bool usb3 = identity.usb_version >= kUsb3;
   UsbDescriptorSet set;
-  set.device = device_descriptor(identity.usb_version,
-                                 usb3 ? kUsb3MaxPacket0Exponent : kUsb2MaxPacket0,
-                                 identity.vendor, identity.product, identity.release,
-                                 kSerialIndex);
+  set.device =
+      device_descriptor(identity.usb_version, usb3 ? kUsb3MaxPacket0Exponent : kUsb2MaxPacket0,
+                        identity.vendor, identity.product, identity.release, kSerialIndex);
   std::vector<std::uint8_t> body = interface_descriptor(0, 0, 2);
   const std::uint16_t packet = usb3 ? kUsb3BulkPacket : kUsb2BulkPacket;
   append(body, endpoint_descriptor(kSimBulkOut, kBulk, packet));

@@ -21,7 +21,7 @@ struct UsbDescriptorSet {
 };
 
 struct UsbIdentity {
-  std::uint16_t vendor = 0x5A52;   // the simulator's made-up IDs
+  std::uint16_t vendor = 0x5A52;  // the simulator's made-up IDs
   std::uint16_t product = 0x0001;
   std::uint16_t release = 0x0100;
   std::uint16_t usb_version = 0x0200;

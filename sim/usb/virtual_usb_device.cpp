@@ -48,7 +48,7 @@ void VirtualUsbDevice::add_fault(UsbFaultRule rule) {
 }
 
 std::optional<UsbFaultRule> VirtualUsbDevice::take_fault(std::uint8_t endpoint,
-                                                      std::optional<std::uint8_t> request) {
+                                                         std::optional<std::uint8_t> request) {
   std::lock_guard lock(mutex_);
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->endpoint != endpoint) continue;
@@ -61,7 +61,7 @@ std::optional<UsbFaultRule> VirtualUsbDevice::take_fault(std::uint8_t endpoint,
 }
 
 UsbTransferOutcome VirtualUsbDevice::control(const UsbControlSetup& setup,
-                                          std::span<std::uint8_t> data) {
+                                             std::span<std::uint8_t> data) {
   const std::uint8_t type = setup.request_type & kTypeMask;
   if (type != kTypeStandard) {
     if (auto fault = take_fault(0, setup.request)) {
@@ -87,7 +87,7 @@ UsbTransferOutcome VirtualUsbDevice::control(const UsbControlSetup& setup,
 }
 
 UsbTransferOutcome VirtualUsbDevice::descriptor(const UsbControlSetup& setup,
-                                             std::span<std::uint8_t> data) {
+                                                std::span<std::uint8_t> data) {
   if (setup.request != kGetDescriptor || (setup.request_type & kDirectionIn) == 0) return stall();
   const std::uint8_t kind = static_cast<std::uint8_t>(setup.value >> 8);
   const std::uint8_t index = static_cast<std::uint8_t>(setup.value & 0xFF);
@@ -111,7 +111,7 @@ UsbTransferOutcome VirtualUsbDevice::descriptor(const UsbControlSetup& setup,
 }
 
 UsbTransferOutcome VirtualUsbDevice::class_request(const UsbControlSetup& setup,
-                                                std::span<std::uint8_t> data) {
+                                                   std::span<std::uint8_t> data) {
   std::vector<std::uint8_t> out;
   switch (setup.request) {
     case usb_request::kWrite:
@@ -154,7 +154,7 @@ UsbTransferOutcome VirtualUsbDevice::class_request(const UsbControlSetup& setup,
 }
 
 UsbTransferOutcome VirtualUsbDevice::vendor_request(const UsbControlSetup& setup,
-                                                 std::span<std::uint8_t> data) {
+                                                    std::span<std::uint8_t> data) {
   if ((setup.request_type & kDirectionIn) != 0) return stall();
   switch (setup.request) {
     case usb_request::kNotify:
@@ -166,7 +166,8 @@ UsbTransferOutcome VirtualUsbDevice::vendor_request(const UsbControlSetup& setup
     case usb_request::kOpenNotice:
       return moved(data.size());
     case usb_request::kWriteData: {
-      if (setup.value == usb_request::kIdentityValue && setup.index == usb_request::kIdentityIndex) {
+      if (setup.value == usb_request::kIdentityValue &&
+          setup.index == usb_request::kIdentityIndex) {
         {
           std::lock_guard lock(mutex_);
           identity_record_.assign(data.begin(), data.end());
@@ -191,7 +192,7 @@ UsbTransferOutcome VirtualUsbDevice::vendor_request(const UsbControlSetup& setup
 }
 
 UsbTransferOutcome VirtualUsbDevice::data_transfer(std::uint8_t endpoint,
-                                                std::span<std::uint8_t> data) {
+                                                   std::span<std::uint8_t> data) {
   if (auto fault = take_fault(endpoint, std::nullopt)) {
     if (fault->kind == UsbFaultKind::hang) return {true, 0, 0, fault->moved};
     if (fault->kind == UsbFaultKind::stall) return stall();

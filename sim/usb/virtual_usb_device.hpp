@@ -85,7 +85,8 @@ class VirtualUsbDevice {
   UsbTransferOutcome descriptor(const UsbControlSetup& setup, std::span<std::uint8_t> data);
   UsbTransferOutcome class_request(const UsbControlSetup& setup, std::span<std::uint8_t> data);
   UsbTransferOutcome vendor_request(const UsbControlSetup& setup, std::span<std::uint8_t> data);
-  std::optional<UsbFaultRule> take_fault(std::uint8_t endpoint, std::optional<std::uint8_t> request);
+  std::optional<UsbFaultRule> take_fault(std::uint8_t endpoint,
+                                         std::optional<std::uint8_t> request);
 
   std::shared_ptr<InstrumentModel> model_;
   UsbDescriptorSet descriptors_;

@@ -76,7 +76,7 @@ TEST_F(BusUsbTest, NumberingRunsOverBothClassesAndSkipsForeignControllers) {
   bus_usb third(2, driver);
   EXPECT_EQ(third.open(), ZR_OK);
   ASSERT_TRUE(third.device()->is_open());
-  EXPECT_EQ(third.device()->ClassGuid(), DeviceClass::bus_controller);
+  EXPECT_EQ(third.device()->device_class(), DeviceClass::bus_controller);
   EXPECT_EQ(third.device()->DeviceNumber(), 1);
   EXPECT_FALSE(accepted.device->requests().empty());  // read_bus_info went to it
   EXPECT_TRUE(foreign0.device->requests().empty());
@@ -97,8 +97,8 @@ TEST_F(BusUsbTest, NumberingRunsOverBothClassesAndSkipsForeignControllers) {
 }
 
 TEST_F(BusUsbTest, OpenFillsTheBusInformationAndSendsNoOpenNoticeBelow0x3701) {
-  instrument = attach(DeviceClass::instrument, "131_0000abcd0123456789abcdef", 0x5A52, 1, 0x0207,
-                      0x3700);
+  instrument =
+      attach(DeviceClass::instrument, "131_0000abcd0123456789abcdef", 0x5A52, 1, 0x0207, 0x3700);
   bus_usb& b = opened();
   const BusInfo& info = b.info();
   EXPECT_EQ(info.device_release, 0x0207);
@@ -299,8 +299,7 @@ TEST_F(BusUsbTest, BusFirmwareFailuresStopTheDownload) {
 
   image[0] = 'C';
   image[1] = 'Y';
-  instrument.device->add_fault(
-      {0, usb_request::kWriteData, sim::UsbFaultKind::short_reply, 1000});
+  instrument.device->add_fault({0, usb_request::kWriteData, sim::UsbFaultKind::short_reply, 1000});
   EXPECT_EQ(b.write_bus_firmware(image.data(), 5000), ZR_BUS_USB_TRANSFER_FAILED);
   EXPECT_TRUE(requests_of(usb_request::kWriteData).empty());  // the short one was not recorded
   instrument.device->add_fault({0, usb_request::kWriteData, sim::UsbFaultKind::stall, 0});
@@ -400,8 +399,8 @@ TEST_F(BusUsbTest, ListCountsEveryInstrumentButWritesOnlyWithinTheRoom) {
   EXPECT_EQ(bus_usb(0, driver).list_devices(entries.data(), kDeviceListEntrySize + 55, &count),
             ZR_OK);
   EXPECT_EQ(count, 3u);
-  EXPECT_TRUE(std::all_of(entries.begin() + 56, entries.end(),
-                          [](std::uint8_t b) { return b == 0xEE; }));
+  EXPECT_TRUE(
+      std::all_of(entries.begin() + 56, entries.end(), [](std::uint8_t b) { return b == 0xEE; }));
 }
 
 }  // namespace

@@ -1,18 +1,19 @@
 #include "emulated_usb_device.hpp"
 
+// usbdevice_fs.h needs the ioctl macros first.
 #include <sys/ioctl.h>
-// after sys/ioctl.h
+
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
-#include <span>
 #include <deque>
 #include <mutex>
+#include <span>
 #include <vector>
 
 namespace zr::test {
@@ -49,6 +50,7 @@ struct EmulatedUsbDevice::State {
   UMockdevTestbed* testbed = nullptr;
   UMockdevIoctlBase* handler = nullptr;
   std::string error;
+  std::string node_file;
   bool ready = false;
 
   // The handler runs on umockdev's thread.
@@ -108,7 +110,8 @@ struct EmulatedUsbDevice::State {
   }
 
   gboolean submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
-    UMockdevIoctlData* urb_data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+    UMockdevIoctlData* urb_data =
+        umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
     if (urb_data == nullptr) {
       umockdev_ioctl_client_complete(client, -1, EFAULT);
       return TRUE;
@@ -146,10 +149,10 @@ struct EmulatedUsbDevice::State {
     g_object_ref(urb_data);
     // A control URB's actual length leaves the setup packet out; a stall is -EPIPE.
     urb.actual_length = static_cast<int>(outcome.moved);
-    urb.status = outcome.hang                              ? 0
-                 : outcome.usb_status == usb::kUsbStall    ? -EPIPE
-                 : outcome.nt_status != usb::kNtSuccess    ? -EIO
-                                                           : 0;
+    urb.status = outcome.hang                           ? 0
+                 : outcome.usb_status == usb::kUsbStall ? -EPIPE
+                 : outcome.nt_status != usb::kNtSuccess ? -EIO
+                                                        : 0;
     store_urb(urb_data, urb);
     (outcome.hang ? hanging : done).push_back({urb_data, outcome.hang});
     umockdev_ioctl_client_complete(client, 0, 0);
@@ -236,6 +239,9 @@ EmulatedUsbDevice::EmulatedUsbDevice(std::shared_ptr<sim::VirtualUsbDevice> devi
     g_clear_error(&error);
     return;
   }
+  gchar* root = umockdev_testbed_get_root_dir(state_->testbed);
+  state_->node_file = std::string(root) + node;
+  g_free(root);
   state_->ready = true;
 }
 
@@ -252,6 +258,7 @@ EmulatedUsbDevice::~EmulatedUsbDevice() {
 }
 
 bool EmulatedUsbDevice::ready() const { return state_->ready; }
+std::string EmulatedUsbDevice::node_file() const { return state_->node_file; }
 const std::string& EmulatedUsbDevice::error() const { return state_->error; }
 
 unsigned EmulatedUsbDevice::discarded() const {

@@ -20,6 +20,8 @@ class EmulatedUsbDevice {
   EmulatedUsbDevice& operator=(const EmulatedUsbDevice&) = delete;
 
   bool ready() const;
+  // The device node in the testbed, as the file system sees it.
+  std::string node_file() const;
   const std::string& error() const;
   unsigned discarded() const;
   unsigned clear_halts() const;

@@ -4,12 +4,19 @@
 #include "bus/usb/libusb_driver.hpp"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "bus/bus_usb.hpp"
 #include "bus/usb/usb_device.hpp"
+#include "bus/usb/usb_text.hpp"
 #include "emulated_usb_device.hpp"
 #include "sim/usb/virtual_usb_device.hpp"
 #include "zr_api.h"
@@ -127,6 +134,44 @@ TEST_F(LibusbDriverTest, BulkTransferPastItsTimeoutIsCancelled) {
   length = 512;
   EXPECT_TRUE(out->Transfer(data.data(), length));
   EXPECT_EQ(length, 512u);
+}
+
+// Takes the file-permission overrides out of the calling thread's effective capabilities, so that
+// a test run as root meets permissions as a normal user does; other threads keep theirs.
+class WithoutPermissionOverride {
+ public:
+  WithoutPermissionOverride() {
+    if (syscall(SYS_capget, &header_, saved_) != 0) return;
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    active_ = syscall(SYS_capset, &header_, reduced) == 0;
+  }
+  ~WithoutPermissionOverride() {
+    if (active_) syscall(SYS_capset, &header_, saved_);
+  }
+  WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
+  WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+  bool active_ = false;
+};
+
+TEST_F(LibusbDriverTest, PresentButNotPermittedInstrumentIsReportedInOneLine) {
+  ASSERT_EQ(chmod(emulated->node_file().c_str(), 0), 0);
+  usb::UsbDevice usb_device(usb::DeviceClass::instrument, *driver);
+  std::string err;
+  {
+    WithoutPermissionOverride as_user;
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(usb_device.Open(0));
+    err = ::testing::internal::GetCapturedStderr();
+  }
+  EXPECT_EQ(usb_device.last_error(), usb::DriverError::access_denied);
+  EXPECT_EQ(err.find(usb::kNotPermittedText), 0u) << err;
+  EXPECT_NE(err.find("5a52:0001"), std::string::npos) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
 }  // namespace

@@ -33,12 +33,11 @@ class UsbDeviceTest : public ::testing::Test {
     identity.usb_version = usb_version;
     identity.serial = "SER";
     sim::UsbDescriptorSet set = sim::instrument_descriptors(identity);
-    set.device = sim::device_descriptor(usb_version, packet0, 0x5A52, 0x0001, 0x0100,
-                                        sim::kSerialIndex);
+    set.device =
+        sim::device_descriptor(usb_version, packet0, 0x5A52, 0x0001, 0x0100, sim::kSerialIndex);
     return set;
   }
-  std::shared_ptr<sim::VirtualUsbDevice> attach(sim::UsbDescriptorSet set,
-                                                std::string path = {}) {
+  std::shared_ptr<sim::VirtualUsbDevice> attach(sim::UsbDescriptorSet set, std::string path = {}) {
     auto device = std::make_shared<sim::VirtualUsbDevice>(model, std::move(set));
     driver.attach(DeviceClass::instrument, device, std::move(path));
     return device;
@@ -95,8 +94,8 @@ TEST_F(UsbDeviceTest, MaxPacketSize0IsAPowerOfTwoOnUsb3Only) {
     std::uint8_t packet0;
     std::uint32_t expected;
   };
-  for (const Case c : {Case{0x0300, 9, 512}, Case{0x0320, 9, 512}, Case{0x0200, 64, 64},
-                       Case{0x0110, 8, 8}}) {
+  for (const Case c :
+       {Case{0x0300, 9, 512}, Case{0x0320, 9, 512}, Case{0x0200, 64, 64}, Case{0x0110, 8, 8}}) {
     sim::SimUsbDriver own;
     own.attach(DeviceClass::instrument,
                std::make_shared<sim::VirtualUsbDevice>(model, basic(c.usb_version, c.packet0)));
@@ -114,10 +113,10 @@ TEST_F(UsbDeviceTest, ClassSpecificDescriptorsBetweenEndpointsDoNotHideEndpoints
     const bool usb3 = usb_version >= 0x0300;
     const Bytes companion = usb3 ? companion_descriptor(3, 0) : Bytes{};
     sim::UsbDescriptorSet set = basic(usb_version, usb3 ? 9 : 64);
-    set.configurations = {configuration(
-        1, join({interface_descriptor(0, 0, 2), class_specific_a,
-                 endpoint_descriptor(0x01, 0x02, 0x0200), companion, class_specific_b,
-                 endpoint_descriptor(0x81, 0x02, 0x0200), companion}))};
+    set.configurations = {
+        configuration(1, join({interface_descriptor(0, 0, 2), class_specific_a,
+                               endpoint_descriptor(0x01, 0x02, 0x0200), companion, class_specific_b,
+                               endpoint_descriptor(0x81, 0x02, 0x0200), companion}))};
     set.bos.clear();
     sim::SimUsbDriver own;
     own.attach(DeviceClass::instrument, std::make_shared<sim::VirtualUsbDevice>(model, set));
@@ -133,9 +132,9 @@ TEST_F(UsbDeviceTest, ClassSpecificDescriptorsBetweenEndpointsDoNotHideEndpoints
 
 TEST_F(UsbDeviceTest, IsochronousEndpointWithSynchronisationBitsTakesTheIsochronousRole) {
   sim::UsbDescriptorSet set = basic();
-  set.configurations = {configuration(
-      1, join({interface_descriptor(0, 0, 2), endpoint_descriptor(0x81, 0x02, 0x0200),
-               endpoint_descriptor(0x82, 0x05, 0x0400, 1)}))};
+  set.configurations = {
+      configuration(1, join({interface_descriptor(0, 0, 2), endpoint_descriptor(0x81, 0x02, 0x0200),
+                             endpoint_descriptor(0x82, 0x05, 0x0400, 1)}))};
   attach(set);
   ASSERT_TRUE(device.Open(0));
   ASSERT_NE(device.IsocIn(), nullptr);
@@ -145,10 +144,10 @@ TEST_F(UsbDeviceTest, IsochronousEndpointWithSynchronisationBitsTakesTheIsochron
 
 TEST_F(UsbDeviceTest, AlternateSettingReportedByTheDriverSelectsItsInterfaceObject) {
   sim::UsbDescriptorSet set = basic();
-  set.configurations = {configuration(
-      1, join({interface_descriptor(0, 0, 1), endpoint_descriptor(0x81, 0x02, 0x0200),
-               interface_descriptor(0, 1, 2), endpoint_descriptor(0x82, 0x02, 0x0200),
-               endpoint_descriptor(0x02, 0x02, 0x0200)}))};
+  set.configurations = {
+      configuration(1, join({interface_descriptor(0, 0, 1), endpoint_descriptor(0x81, 0x02, 0x0200),
+                             interface_descriptor(0, 1, 2), endpoint_descriptor(0x82, 0x02, 0x0200),
+                             endpoint_descriptor(0x02, 0x02, 0x0200)}))};
   attach(set)->set_alt_setting(1);
   ASSERT_TRUE(device.Open(0));
   EXPECT_EQ(device.CurrentInterface()->header().alt_setting, 1);
@@ -180,7 +179,8 @@ TEST_F(UsbDeviceTest, MalformedConfigurationIsRejectedWithTheMessage) {
   Bytes header_only = configuration(1, {});
   header_only[0] = 4;  // a configuration header shorter than its fields
   const Case cases[] = {
-      {"zero length", configuration(1, join({interface_descriptor(0, 0, 1), Bytes{0, 0x24}, ep_in}))},
+      {"zero length",
+       configuration(1, join({interface_descriptor(0, 0, 1), Bytes{0, 0x24}, ep_in}))},
       {"length past the total", past_total},
       {"32 endpoints", configuration(1, join({interface_descriptor(0, 0, 32), ep_in}))},
       {"short interface descriptor", short_interface},

@@ -129,7 +129,9 @@ TEST_F(EndpointTest, MaxPacketSizeCountsTransactionsBurstsAndIsochronousMultipli
   };
   const Case cases[] = {
       {"bulk 512", {7, 5, 0x81, 0x02, 0x0200, 0}, std::nullopt, 512},
-      {"bulk 512 burst 15", {7, 5, 0x81, 0x02, 0x0200, 0}, CompanionDescriptor{6, 0x30, 15, 0, 0},
+      {"bulk 512 burst 15",
+       {7, 5, 0x81, 0x02, 0x0200, 0},
+       CompanionDescriptor{6, 0x30, 15, 0, 0},
        8192},
       {"high-bandwidth isochronous", {7, 5, 0x82, 0x01, 0x1400, 1}, std::nullopt, 3072},
       {"SuperSpeed isochronous, burst 2, mult 3",
