@@ -71,6 +71,9 @@
  *   AWGN (16): f64 bandwidth, f64 duration. Complex Gaussian noise with a flat spectrum over
  *     |f| <= bandwidth / 2 and none outside; round(duration * rate) samples.
  *
+ * Identical parameters give identical samples: the data and noise sequences start from fixed
+ * states, and the generator's identity does not change the output.
+ *
  * GetALGVersion writes GSW_VERSION to a uint32_t at `version` when it is not NULL. The generator
  * object records the identity it was created from; up to GSW_MAX_GENERATORS live at once. */
 #ifndef GEN_SIGNAL_WAVE_H
