@@ -17,6 +17,7 @@
 #include "bus/bus_usb.hpp"
 #include "bus/usb/usb_device.hpp"
 #include "bus/usb/usb_text.hpp"
+#include "device/device_context.hpp"
 #include "emulated_usb_device.hpp"
 #include "sim/usb/virtual_usb_device.hpp"
 #include "zr_api.h"
@@ -107,8 +108,15 @@ TEST_F(LibusbDriverTest, BusOperationsReachTheInstrumentThroughLibusb) {
   EXPECT_EQ(bus.close(), ZR_OK);
 }
 
-TEST_F(LibusbDriverTest, ListingThroughTheExportSeesTheEmulatedInstrument) {
+TEST_F(LibusbDriverTest, ListingAndBusSelectionThroughTheActiveDriverSeeTheEmulatedInstrument) {
   usb::ScopedUsbDriver scoped(*driver);
+  DeviceContext context;
+  ConnectionParams record{};
+  record.interface = ZR_INTERFACE_USB;
+  EXPECT_EQ(context.open_bus(record, 0), ZR_OK);
+  EXPECT_EQ(context.bus->info().device_release, 0x0100);
+  context.bus.reset();
+
   std::vector<DeviceListEntry> entries(2);
   std::uint32_t count = 2;
   EXPECT_EQ(device_list_usb(entries.data(), &count), ZR_OK);
