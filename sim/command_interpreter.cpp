@@ -25,9 +25,12 @@ constexpr std::size_t kTablePageOffset = 12;
 }  // namespace
 
 CommandInterpreter::CommandInterpreter(InstrumentConfig config)
-    : config_(std::move(config)), clock_(&real_clock()) {}
+    : config_(std::move(config)), clock_(&real_clock()), channels_(config_.channel_count) {}
 
-void CommandInterpreter::set_config(InstrumentConfig config) { config_ = std::move(config); }
+void CommandInterpreter::set_config(InstrumentConfig config) {
+  config_ = std::move(config);
+  channels_.set_channel_count(config_.channel_count);
+}
 
 FrameVerdict CommandInterpreter::check(std::span<const std::uint8_t> frame) {
   FrameVerdict verdict;
@@ -44,21 +47,34 @@ FrameVerdict CommandInterpreter::check(std::span<const std::uint8_t> frame) {
   return verdict;
 }
 
-void CommandInterpreter::take_write(std::span<const std::uint8_t> frame,
-                                    std::deque<std::uint8_t>& read_out) {
+std::optional<FrameFault> CommandInterpreter::take_write(std::span<const std::uint8_t> frame,
+                                                         std::deque<std::uint8_t>& read_out) {
   const std::uint8_t opcode = frame[0];
   if (is_acknowledged_calibration_frame(opcode)) {
     readiness_.frame_taken(clock_->now(), config_.ready_delay, faults_.never_ready);
-    return;
+    return std::nullopt;
   }
   switch (opcode) {
     case kOpReadTable:
       serve_table_page(frame, read_out);
       break;
+    case kOpClearWaveform:
+      waveform_.clear();
+      break;
+    case kOpDownloadWaveform:
+      waveform_.announce_download();
+      break;
+    case kOpConfigPlayback: {
+      const std::int16_t channel = load_i16(frame.data() + kChannelOffset);
+      if (!channels_.valid_channel(channel)) return FrameFault::kChannelIndex;
+      return playback_.take_page(frame, channel);
+    }
     default:
+      if (ChannelModel::handles(opcode)) return channels_.take(frame);
       // Commands without a modelled effect yet are taken silently, as the instrument would.
       break;
   }
+  return std::nullopt;
 }
 
 bool CommandInterpreter::answer_query(std::span<const std::uint8_t> frame, std::uint32_t room,

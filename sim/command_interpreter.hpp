@@ -1,18 +1,23 @@
 #pragma once
 // The instrument's command interpreter: checks each 256-byte command frame, carries out the
-// commands it models and answers queries. Later services (channel frames, waveform memory,
-// firmware updates) each get a file of their own and a case in the dispatch of
+// commands it models and answers queries. Each service (channel frames, waveform memory and
+// playback lists, later the firmware updates) has a file of its own and a case in the dispatch of
 // command_interpreter.cpp. Not thread-safe: the model calls it under its lock.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "platform/clock.hpp"
+#include "sim/channel_model.hpp"
 #include "sim/fault_plan.hpp"
+#include "sim/frame_fault.hpp"
 #include "sim/instrument_config.hpp"
 #include "sim/mcu_readiness.hpp"
+#include "sim/playback_list.hpp"
+#include "sim/waveform_memory_model.hpp"
 
 namespace zr::sim {
 
@@ -46,8 +51,20 @@ class CommandInterpreter {
   static FrameVerdict check(std::span<const std::uint8_t> frame);
 
   // Carries out a written frame that check() found valid. Bytes the instrument then has for the
-  // client (a table page after 0x5b) are appended to read_out.
-  void take_write(std::span<const std::uint8_t> frame, std::deque<std::uint8_t>& read_out);
+  // client (a table page after 0x5b) are appended to read_out. Returns why the frame was refused
+  // (nothing of it carried out), or nothing.
+  std::optional<FrameFault> take_write(std::span<const std::uint8_t> frame,
+                                       std::deque<std::uint8_t>& read_out);
+  // A sample transfer frame (request 8) for the waveform memory.
+  std::optional<FrameFault> take_transfer_frame(std::span<const std::uint8_t> frame) {
+    return waveform_.take_frame(frame);
+  }
+  void reset_stream_path() { waveform_.reset_stream_path(); }
+  void set_payload_limit(std::size_t bytes) { waveform_.set_payload_limit(bytes); }
+
+  const ChannelModel& channels() const { return channels_; }
+  const WaveformMemoryModel& waveform() const { return waveform_; }
+  const PlaybackLists& playback() const { return playback_; }
 
   // Answers a query frame that check() found valid: appends min(room, 128) reply bytes and
   // returns true, or returns false (nothing appended) when the instrument leaves it unanswered.
@@ -61,6 +78,9 @@ class CommandInterpreter {
   InstrumentFaults faults_;
   Clock* clock_;
   McuReadiness readiness_;
+  ChannelModel channels_;
+  WaveformMemoryModel waveform_;
+  PlaybackLists playback_;
 };
 
 }  // namespace zr::sim

@@ -62,6 +62,8 @@ struct InstrumentConfig {
   // mcu_ready comes back this long after each acknowledged calibration frame; 0 = at once.
   std::chrono::milliseconds ready_delay{0};
   std::vector<StoredTable> tables;  // served to 0x5b; a missing one reads as empty
+  // Transmit channels the channel frames may name (0..16); the library opens every device with 1.
+  std::int16_t channel_count = 1;
 };
 
 // A signal generator of model 132 with both calibrations loaded, made-up readings, and the four

@@ -57,7 +57,9 @@ ModelConfig default_model_config() {
 }
 
 InstrumentModel::InstrumentModel(ModelConfig config)
-    : config_(std::move(config)), interpreter_(config_.instrument), log_(&std::cerr) {}
+    : config_(std::move(config)), interpreter_(config_.instrument), log_(&std::cerr) {
+  interpreter_.set_payload_limit(record_limit_);
+}
 
 std::int32_t InstrumentModel::list_devices(std::vector<std::uint8_t>& data) {
   std::lock_guard lock(mutex_);
@@ -118,14 +120,12 @@ std::int32_t InstrumentModel::read(std::uint32_t room, std::vector<std::uint8_t>
 
 std::int32_t InstrumentModel::stream_write(std::span<const std::uint8_t> data) {
   std::lock_guard lock(mutex_);
-  take_stream(data, nullptr);
-  return kModelOk;
+  return take_stream(data, nullptr);
 }
 
 std::int32_t InstrumentModel::stream_write(const SharedBytes& data) {
   std::lock_guard lock(mutex_);
-  take_stream(data.view(), &data);
-  return kModelOk;
+  return take_stream(data.view(), &data);
 }
 
 std::int32_t InstrumentModel::notify_device() { return kModelOk; }
@@ -133,6 +133,10 @@ std::int32_t InstrumentModel::notify_device() { return kModelOk; }
 std::int32_t InstrumentModel::stream_stop() {
   std::lock_guard lock(mutex_);
   ++counters_.stream_stops;
+  interpreter_.reset_stream_path();
+  ModelEvent event;
+  event.kind = EventKind::kStreamStop;
+  note_event(event);
   return kModelOk;
 }
 
@@ -250,9 +254,52 @@ ModelCounters InstrumentModel::counters() const {
   return counters_;
 }
 
+std::vector<ModelEvent> InstrumentModel::events() const {
+  std::lock_guard lock(mutex_);
+  return events_;
+}
+
+std::vector<Rejection> InstrumentModel::rejections() const {
+  std::lock_guard lock(mutex_);
+  return rejections_;
+}
+
+std::vector<SimChannelState> InstrumentModel::channel_states() const {
+  std::lock_guard lock(mutex_);
+  return interpreter_.channels().channels();
+}
+
+std::vector<SegmentRecord> InstrumentModel::waveform_segments() const {
+  std::lock_guard lock(mutex_);
+  return interpreter_.waveform().segments();
+}
+
+std::optional<SegmentRecord> InstrumentModel::waveform_segment(std::uint32_t number) const {
+  std::lock_guard lock(mutex_);
+  const SegmentRecord* record = interpreter_.waveform().find(number);
+  if (record == nullptr) return std::nullopt;
+  return *record;
+}
+
+bool InstrumentModel::download_announced() const {
+  std::lock_guard lock(mutex_);
+  return interpreter_.waveform().download_announced();
+}
+
+bool InstrumentModel::transfer_under_way() const {
+  std::lock_guard lock(mutex_);
+  return interpreter_.waveform().transfer_under_way();
+}
+
+std::optional<PlaybackList> InstrumentModel::playback_list(std::int16_t channel) const {
+  std::lock_guard lock(mutex_);
+  return interpreter_.playback().list(channel);
+}
+
 void InstrumentModel::set_record_limit(std::size_t bytes) {
   std::lock_guard lock(mutex_);
   record_limit_ = bytes;
+  interpreter_.set_payload_limit(bytes);
 }
 
 void InstrumentModel::clear_records() {
@@ -262,6 +309,8 @@ void InstrumentModel::clear_records() {
   stream_blocks_.clear();
   data_writes_.clear();
   counters_ = {};
+  events_.clear();
+  rejections_.clear();
   recorded_bytes_ = 0;
 }
 
@@ -277,8 +326,14 @@ FrameVerdict InstrumentModel::take_frame(std::span<const std::uint8_t> frame,
 
 void InstrumentModel::carry_out_write(std::span<const std::uint8_t> frame,
                                       const SharedBytes* shared) {
-  if (take_frame(frame, shared, FrameRoute::kWrite).check == FrameCheck::kValid) {
-    interpreter_.take_write(frame, read_data_);
+  const FrameVerdict verdict = take_frame(frame, shared, FrameRoute::kWrite);
+  std::optional<FrameFault> fault;
+  if (verdict.check == FrameCheck::kValid) fault = interpreter_.take_write(frame, read_data_);
+  note_event(ModelEvent{EventKind::kFrame, FrameRoute::kWrite, verdict.opcode, verdict.check,
+                        frame.size(), fault});
+  if (fault) {
+    ++counters_.rejected_frames;
+    note_rejection(Rejection{EventKind::kFrame, counters_.frames - 1, verdict.opcode, *fault});
   }
 }
 
@@ -286,6 +341,8 @@ std::int32_t InstrumentModel::answer_query(std::span<const std::uint8_t> frame,
                                            const SharedBytes* shared, std::uint32_t room,
                                            std::vector<std::uint8_t>& reply) {
   const FrameVerdict verdict = take_frame(frame, shared, FrameRoute::kQuery);
+  note_event(ModelEvent{EventKind::kFrame, FrameRoute::kQuery, verdict.opcode, verdict.check,
+                        frame.size(), std::nullopt});
   if (!query_replies_.empty()) {
     const std::vector<std::uint8_t>& queued = query_replies_.front();
     std::size_t count = std::min<std::size_t>(room, queued.size());
@@ -314,10 +371,41 @@ void InstrumentModel::note_bad_checksum(std::uint8_t opcode) {
   log << text::kBadChecksumCount << count << ')' << std::endl;
 }
 
-void InstrumentModel::take_stream(std::span<const std::uint8_t> data, const SharedBytes* shared) {
+std::int32_t InstrumentModel::take_stream(std::span<const std::uint8_t> data,
+                                          const SharedBytes* shared) {
   ++counters_.stream_blocks;
   counters_.stream_bytes += data.size();
   keep(stream_blocks_, data, shared);
+  const std::optional<FrameFault> fault = interpreter_.take_transfer_frame(data);
+  note_event(ModelEvent{EventKind::kTransferFrame, FrameRoute::kWrite, 0, FrameCheck::kUnchecked,
+                        data.size(), fault});
+  if (!fault) return kModelOk;
+  ++counters_.rejected_transfer_frames;
+  note_rejection(Rejection{EventKind::kTransferFrame, counters_.stream_blocks - 1, 0, *fault});
+  return kTransferFrameRejected;
+}
+
+void InstrumentModel::note_event(const ModelEvent& event) {
+  if (events_.size() < kMaxModelEvents) events_.push_back(event);
+}
+
+void InstrumentModel::note_rejection(const Rejection& rejection) {
+  if (rejections_.size() < kMaxRejections) rejections_.push_back(rejection);
+  // Logged at powers of two of the count, as bad checksums are, so that a flood stays cheap.
+  const std::uint64_t count = counters_.rejected_frames + counters_.rejected_transfer_frames;
+  if (!std::has_single_bit(count)) return;
+  std::ostream& log = *log_;
+  if (rejection.kind == EventKind::kTransferFrame) {
+    log << text::kTransferFrame << rejection.index;
+  } else {
+    const auto flags = log.flags();
+    log << text::kCommandFrame << rejection.index << text::kOpcodeOpen << std::hex << std::setw(2)
+        << std::setfill('0') << static_cast<unsigned>(rejection.opcode);
+    log.flags(flags);
+    log << ')';
+  }
+  log << text::kRejected << describe(rejection.fault) << text::kRejectedCount << count << ')'
+      << std::endl;
 }
 
 void InstrumentModel::take_data(std::span<const std::uint8_t> data, const SharedBytes* shared) {

@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,7 +18,9 @@
 #include "platform/clock.hpp"
 #include "sim/command_interpreter.hpp"
 #include "sim/fault_plan.hpp"
+#include "sim/frame_fault.hpp"
 #include "sim/instrument_config.hpp"
+#include "zr_api.h"
 
 namespace zr::sim {
 
@@ -44,6 +47,9 @@ inline constexpr std::int32_t kReadBlockTooLong = -2;
 // Status of a query the instrument leaves unanswered (unanswered-query fault): the network
 // service reports it at once, as an instrument whose MCU did not answer in time.
 inline constexpr std::int32_t kQueryUnanswered = -3;
+
+// Status of a transfer frame the instrument refused (the frame is logged and recorded as refused).
+inline constexpr std::int32_t kTransferFrameRejected = ZR_BUS_USB_TRANSFER_FAILED;
 
 inline constexpr std::size_t kMaxReadBlock = 4u * 1024u * 1024u;
 inline constexpr std::size_t kDefaultQueryReplySize = 128;
@@ -74,6 +80,8 @@ struct ModelCounters {
   std::uint64_t stream_stops = 0;
   std::uint64_t bad_checksums = 0;       // command frames ignored for their checksum
   std::uint64_t unanswered_queries = 0;  // queries left unanswered by the fault plan
+  std::uint64_t rejected_frames = 0;     // command frames the interpreter refused
+  std::uint64_t rejected_transfer_frames = 0;
 };
 
 enum class FrameRoute : std::uint8_t { kWrite, kQuery };
@@ -85,6 +93,32 @@ struct FrameRecord {
   FrameCheck check = FrameCheck::kUnchecked;
   std::vector<std::uint8_t> bytes;
 };
+
+// The event log: what arrived, in arrival order, across the paths that must stay in step (command
+// frames, the stream path reset between the stop steps, the sample transfer frames).
+enum class EventKind : std::uint8_t { kFrame, kStreamStop, kTransferFrame };
+
+struct ModelEvent {
+  EventKind kind = EventKind::kFrame;
+  FrameRoute route = FrameRoute::kWrite;      // frames
+  std::uint8_t opcode = 0;                    // frames
+  FrameCheck check = FrameCheck::kUnchecked;  // frames
+  std::size_t size = 0;                       // bytes of a frame or a transfer frame
+  std::optional<FrameFault> fault;            // set when the instrument refused it
+};
+
+// One refused frame. index counts from 0 over what arrived since clear_records: the command
+// frames (write and query) for kFrame, the transfer frames for kTransferFrame.
+struct Rejection {
+  EventKind kind = EventKind::kFrame;
+  std::uint64_t index = 0;
+  std::uint8_t opcode = 0;  // command frames
+  FrameFault fault = FrameFault::kFrameSize;
+};
+
+// Events and rejections are kept up to these counts (the counters go on).
+inline constexpr std::size_t kMaxModelEvents = 1u << 20;
+inline constexpr std::size_t kMaxRejections = 1024;
 
 class InstrumentModel {
  public:
@@ -106,8 +140,11 @@ class InstrumentModel {
   // Delivers queued read bytes (test data first, then what the interpreter left, such as a table
   // page after 0x5b) up to room; with nothing queued, status 0 and no bytes at once.
   std::int32_t read(std::uint32_t room, std::vector<std::uint8_t>& data);
+  // A sample transfer frame for the waveform memory: kModelOk, or kTransferFrameRejected when the
+  // frame is malformed or out of place (logged, and it ends the transfer under way).
   std::int32_t stream_write(std::span<const std::uint8_t> data);
   std::int32_t notify_device();
+  // Resets the stream path: a transfer under way ends incomplete.
   std::int32_t stream_stop();
   std::int32_t write_data(std::span<const std::uint8_t> data);  // identity record or bus firmware
   // The same operations on bytes the caller keeps; recorded without a copy.
@@ -145,11 +182,23 @@ class InstrumentModel {
   std::vector<std::vector<std::uint8_t>> stream_blocks() const;   // stream_write() payloads
   std::vector<std::vector<std::uint8_t>> data_writes() const;     // write_data() payloads
   ModelCounters counters() const;
+  std::vector<ModelEvent> events() const;
+  std::vector<Rejection> rejections() const;
+
+  // The instrument's own state, as the frames left it.
+  std::vector<SimChannelState> channel_states() const;
+  std::vector<SegmentRecord> waveform_segments() const;  // in number order
+  std::optional<SegmentRecord> waveform_segment(std::uint32_t number) const;
+  bool download_announced() const;
+  bool transfer_under_way() const;
+  std::optional<PlaybackList> playback_list(std::int16_t channel) const;
 
   // Bounds the bytes kept by frames(), stream_blocks() and data_writes() together. A payload is
-  // kept whole or not at all.
+  // kept whole or not at all. The same bound applies, separately, to the payloads the waveform
+  // segment records keep.
   void set_record_limit(std::size_t bytes);
-  // Forgets recorded payloads and counters (queued replies stay).
+  // Forgets recorded payloads, events, rejections and counters (queued replies and the
+  // instrument's channel and waveform state stay).
   void clear_records();
 
  private:
@@ -163,7 +212,9 @@ class InstrumentModel {
   std::int32_t answer_query(std::span<const std::uint8_t> frame, const SharedBytes* shared,
                             std::uint32_t room, std::vector<std::uint8_t>& reply);
   void note_bad_checksum(std::uint8_t opcode);
-  void take_stream(std::span<const std::uint8_t> data, const SharedBytes* shared);
+  void note_event(const ModelEvent& event);
+  void note_rejection(const Rejection& rejection);
+  std::int32_t take_stream(std::span<const std::uint8_t> data, const SharedBytes* shared);
   void take_data(std::span<const std::uint8_t> data, const SharedBytes* shared);
   bool keep(Records& into, std::span<const std::uint8_t> data, const SharedBytes* shared);
   static std::vector<std::vector<std::uint8_t>> copies(const Records& records);
@@ -183,6 +234,8 @@ class InstrumentModel {
   Records stream_blocks_;
   Records data_writes_;
   ModelCounters counters_;
+  std::vector<ModelEvent> events_;
+  std::vector<Rejection> rejections_;
   std::size_t record_limit_ = kDefaultModelRecordLimit;
   std::size_t recorded_bytes_ = 0;
 };

@@ -59,6 +59,37 @@ inline constexpr std::string_view kClosing = "; closing the connection";
 inline constexpr std::string_view kBadChecksum = "zr-sim: frame with a bad checksum, opcode 0x";
 inline constexpr std::string_view kBadChecksumCount = " (bad checksums so far: ";
 
+// Frames the instrument refused (standard error), logged when their count reaches a power of two:
+// "zr-sim: command frame N (opcode 0xNN) rejected: REASON (rejected so far: K)" and
+// "zr-sim: transfer frame N rejected: REASON (rejected so far: K)".
+inline constexpr std::string_view kCommandFrame = "zr-sim: command frame ";
+inline constexpr std::string_view kTransferFrame = "zr-sim: transfer frame ";
+inline constexpr std::string_view kOpcodeOpen = " (opcode 0x";
+inline constexpr std::string_view kRejected = " rejected: ";
+inline constexpr std::string_view kRejectedCount = " (rejected so far: ";
+
+// Why a frame was refused.
+inline constexpr std::string_view kFaultListCount = "channel count out of range";
+inline constexpr std::string_view kFaultChannelIndex = "channel index out of range";
+inline constexpr std::string_view kFaultTriggerConfig = "trigger configuration out of range";
+inline constexpr std::string_view kFaultPlaybackPage = "bad playback page or entry count";
+inline constexpr std::string_view kFaultPlaybackOrder = "playback page out of order";
+inline constexpr std::string_view kFaultPlaybackEntry = "playback entry padding not zero";
+inline constexpr std::string_view kFaultFrameSize = "bad transfer frame size";
+inline constexpr std::string_view kFaultSyncWord = "sync word missing";
+inline constexpr std::string_view kFaultEndWord = "end word missing";
+inline constexpr std::string_view kFaultUnitHighHalf = "unit with a nonzero high half";
+inline constexpr std::string_view kFaultUnitsDisagree = "unit counts do not add up to the frame";
+inline constexpr std::string_view kFaultHeaderTooShort = "header shorter than 256 bytes";
+inline constexpr std::string_view kFaultHeaderNotZero = "header area not zero";
+inline constexpr std::string_view kFaultPaddingNotZero = "padding not zero";
+inline constexpr std::string_view kFaultDescriptor = "bad segment descriptor";
+inline constexpr std::string_view kFaultOutsideMemory = "segment outside the waveform memory";
+inline constexpr std::string_view kFaultNoTransfer = "no transfer under way";
+inline constexpr std::string_view kFaultFrameSizeChanged = "frame size changed within a transfer";
+inline constexpr std::string_view kFaultNotAnnounced = "download frame without an announcement";
+inline constexpr std::string_view kFaultPayloadOverrun = "more payload than the segment length";
+
 // Fault plan errors, preceded by "line N: ".
 inline constexpr std::string_view kLine = "line ";
 inline constexpr std::string_view kUnknownDirective = "unknown directive '";

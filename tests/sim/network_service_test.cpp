@@ -21,7 +21,10 @@ using std::chrono::steady_clock;
 
 class NetworkServiceTest : public ::testing::Test {
  protected:
-  void SetUp() override { start(FaultPlan{}); }
+  void SetUp() override {
+    model_.set_log(model_log_);
+    start(FaultPlan{});
+  }
   void TearDown() override { service_->stop(); }
 
   void start(FaultPlan plan) {
@@ -59,6 +62,7 @@ class NetworkServiceTest : public ::testing::Test {
     return true;
   }
 
+  std::ostringstream model_log_;  // refused frames; outlives the model
   InstrumentModel model_;
   std::ostringstream log_;
   std::unique_ptr<NetworkService> service_;
@@ -131,7 +135,9 @@ TEST_F(NetworkServiceTest, EveryOpcodeIsAnsweredInItsFormatAndRecorded) {
       {"query, default reply", query_request(frame, 128, 1000), counted(0, Bytes(128, 0))},
       {"query, small room", query_request(frame, 16, 1000), counted(0, Bytes(16, 0))},
       {"read, nothing queued", request(Opcode::kRead, 4096), counted(0, {})},
-      {"stream_write", request_with_data(Opcode::kStreamWrite, stream), status_only(0)},
+      // Not a transfer frame: the instrument refuses it and the service passes its status on.
+      {"stream_write", request_with_data(Opcode::kStreamWrite, stream),
+       status_only(kTransferFrameRejected)},
       {"notify_device", request(Opcode::kNotifyDevice), status_only(0)},
       {"stream_stop", request(Opcode::kStreamStop), status_only(0)},
       {"write_data", request_with_data(Opcode::kWriteData, identity), status_only(0)},
