@@ -60,9 +60,14 @@ std::optional<FrameFault> WaveformMemoryModel::take_frame(std::span<const std::u
   record.frame_size = frame.size();
   if (const auto old = segments_.find(record.number); old != segments_.end()) {
     release(old->second);
+    // Streams overwrite record 0 again and again: its buffer is reused, not allocated anew.
+    record.payload = std::move(old->second.payload);
+    record.payload.clear();
   }
   const std::size_t bytes = std::size_t{record.length_words} * 4;
   record.payload_kept = bytes <= payload_limit_ - std::min(payload_bytes_, payload_limit_);
+  // A reused buffer far larger than needed would escape the payload limit's accounting.
+  if (!record.payload_kept || record.payload.capacity() / 2 > bytes) record.payload = {};
   if (record.payload_kept) {
     payload_bytes_ += bytes;
     record.payload.reserve(bytes);
