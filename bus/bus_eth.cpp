@@ -351,20 +351,23 @@ std::int32_t bus_eth::finish_status(std::int32_t exchanged) {
   return status;
 }
 
-// Requests answered with status, u32 n and n bytes. The bytes are copied only when they fit the
-// caller's room; a reply that claims more than it carries, or more than fits, is refused.
+// Requests answered with status, u32 n and n bytes. A reply that claims more than it carries is
+// refused. One that carries more than the caller's room is refused too, or, for texts, cut to
+// the room: nothing is ever written past it.
 std::int32_t bus_eth::sized_reply(std::int32_t exchanged, std::uint8_t* dest,
-                                  std::uint32_t room, std::uint32_t* moved) {
+                                  std::uint32_t room, std::uint32_t* moved, Overflow overflow) {
   if (exchanged != ZR_OK) {
     return refuse();
   }
   LeReader reader(reply());
   std::int32_t status = 0;
   std::uint32_t n = 0;
-  if (!reader.i32(status) || !reader.u32(n) || n > reader.remaining() || n > room ||
-      (n > 0 && dest == nullptr)) {
-    return refuse();
+  if (!reader.i32(status) || !reader.u32(n) || n > reader.remaining()) return refuse();
+  if (n > room) {
+    if (overflow == Overflow::kRefuse) return refuse();
+    n = room;
   }
+  if (n > 0 && dest == nullptr) return refuse();
   reader.bytes(dest, n);
   if (moved != nullptr) *moved = n;
   last_status_ = status;
@@ -574,7 +577,7 @@ std::int32_t bus_eth::text_command(const char* text, std::uint32_t text_length, 
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(text);
   return sized_reply(
       exchange(eth::RequestFields(Opcode::kTextCommand).u32(text_length), {bytes, text_length}),
-      reinterpret_cast<std::uint8_t*>(reply_text), room, reply_length);
+      reinterpret_cast<std::uint8_t*>(reply_text), room, reply_length, Overflow::kCut);
 }
 
 }  // namespace zr

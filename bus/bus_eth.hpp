@@ -50,7 +50,8 @@ class bus_eth final : public abus {
   std::int32_t read_bus_info() override;
 
   // Sends a text to the instrument's command service and copies its text answer. reply_length
-  // is in/out: the room of reply on entry, the bytes copied on return.
+  // is in/out: the room of reply on entry, the bytes copied on return; a longer answer is cut
+  // to the room.
   std::int32_t text_command(const char* text, std::uint32_t text_length, char* reply,
                             std::uint32_t* reply_length);
 
@@ -73,8 +74,9 @@ class bus_eth final : public abus {
   std::span<const std::uint8_t> reply() const;
   std::int32_t status_request(eth::Opcode opcode);
   std::int32_t finish_status(std::int32_t exchanged);
+  enum class Overflow { kRefuse, kCut };
   std::int32_t sized_reply(std::int32_t exchanged, std::uint8_t* dest, std::uint32_t room,
-                           std::uint32_t* moved);
+                           std::uint32_t* moved, Overflow overflow = Overflow::kRefuse);
   std::int32_t refuse();
 
   std::unique_ptr<Link> link_;
