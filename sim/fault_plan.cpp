@@ -105,6 +105,59 @@ bool parse_rule_tokens(std::span<const std::string_view> tokens, FaultRule& rule
   return true;
 }
 
+// The directives of the firmware-update services. False when the directive is none of theirs;
+// otherwise true, with detail set when its arguments are wrong.
+bool parse_firmware_fault(std::span<const std::string_view> tokens, FirmwareFaults& faults,
+                          std::string& detail) {
+  const std::string_view directive = tokens.front();
+  const auto arguments = tokens.subspan(1);
+  auto flag = [&](bool& field) {
+    if (arguments.empty()) {
+      field = true;
+    } else {
+      detail = std::string(directive);
+      detail += quoted(text::kNoArguments, arguments.front());
+    }
+    return true;
+  };
+  if (directive == "fpga-no-start-ack") return flag(faults.fpga.no_start_ack);
+  if (directive == "fpga-no-erase-done") return flag(faults.fpga.no_erase_done);
+  if (directive == "fpga-no-commit-echo") {
+    std::uint32_t count = kAllCommits;
+    if (arguments.size() > 1 || (arguments.size() == 1 && !parse_number(arguments[0], count))) {
+      detail = std::string(directive);
+      detail += quoted(text::kAtMostOneNumber, arguments.back());
+    } else {
+      faults.fpga.unechoed_commits = count;
+    }
+    return true;
+  }
+  if (directive == "mcu-no-ack") {
+    if (arguments.empty()) detail = text::kNeedsMcuCommand;
+    for (std::string_view command : arguments) {
+      if (command == "begin") faults.mcu.no_begin_ack = true;
+      else if (command == "erase") faults.mcu.no_erase_ack = true;
+      else if (command == "data") faults.mcu.no_data_ack = true;
+      else if (command == "finish") faults.mcu.no_finish_ack = true;
+      else {
+        detail = quoted(text::kUnknownMcuCommand, command);
+        break;
+      }
+    }
+    return true;
+  }
+  if (directive == "mcu-late-erase-ack") {
+    std::uint32_t read = 0;
+    if (arguments.size() == 1 && parse_number(arguments[0], read) && read > 0) {
+      faults.mcu.late_erase_ack_read = read;
+    } else {
+      detail = text::kLateAckNumber;
+    }
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool FaultRule::matches(std::uint32_t request_number, std::uint32_t request_opcode) const {
@@ -185,6 +238,8 @@ bool FaultPlan::parse_into(std::string_view text_in, std::string& error) {
         detail = std::string(directive);
         detail += quoted(text::kNoArguments, tokens[1]);
       }
+    } else if (parse_firmware_fault(tokens, parsed.instrument.firmware, detail)) {
+      // taken, or detail says why not
     } else if (directive == "rule") {
       FaultRule rule;
       if (parse_rule_tokens(std::span(tokens).subspan(1), rule, detail)) {

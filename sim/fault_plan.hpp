@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/firmware_faults.hpp"
+
 namespace zr::sim {
 
 // One rule applies to the requests of a connection whose 1-based number n satisfies
@@ -47,6 +49,7 @@ struct FaultEffect {
 struct InstrumentFaults {
   std::bitset<256> unanswered_queries;  // frame opcodes whose queries get no answer
   bool never_ready = false;             // acknowledged calibration frames are never confirmed
+  FirmwareFaults firmware;              // answers the update services leave out
 
   bool answers(std::uint8_t frame_opcode) const { return !unanswered_queries.test(frame_opcode); }
 };
@@ -69,6 +72,9 @@ struct FaultPlan {
   //        [status=N] [reply-length=N] [no-reply] [cut-reply]
   //   unanswered-query [OPCODE...]   (frame opcodes, decimal or 0x-prefixed; none: every one)
   //   never-ready
+  //   fpga-no-start-ack | fpga-no-erase-done | fpga-no-commit-echo [N]
+  //   mcu-no-ack COMMAND...   (begin, erase, data, finish)
+  //   mcu-late-erase-ack N    (N above 0: the read after the erase that brings the ack)
   // status may be negative; every other number is an unsigned 32-bit value. Directives add to
   // each other, so several texts can be parsed into one plan with parse_into.
   // Returns nullopt and sets error to a one-line message naming the line on bad input.

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <utility>
 
+#include "device/command_frame.hpp"
 #include "platform/le_codec.hpp"
 #include "sim/sim_text.hpp"
 
@@ -29,6 +30,15 @@ constexpr std::string_view kKernelInfo =
 void put_text(std::array<std::uint8_t, 256>& identity, std::size_t offset, std::string_view text) {
   std::size_t count = std::min(text.size(), kIdentityFieldSize);
   std::copy_n(text.begin(), count, identity.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+// A bootloader's reply: a whole reply block, 0x06 in byte 0 when it acknowledges.
+void append_bootloader_reply(std::vector<std::uint8_t>& out, std::uint32_t room,
+                             bool acknowledged) {
+  const std::size_t count = std::min<std::size_t>(room, kReplySize);
+  if (count == 0) return;
+  out.push_back(acknowledged ? kMcuAck : 0);
+  out.resize(out.size() + count - 1, 0);
 }
 
 }  // namespace
@@ -110,6 +120,18 @@ std::int32_t InstrumentModel::query(const SharedBytes& frame, std::uint32_t room
 
 std::int32_t InstrumentModel::read(std::uint32_t room, std::vector<std::uint8_t>& data) {
   std::lock_guard lock(mutex_);
+  if (read_data_.empty() && room > 0) {
+    // Otherwise the answers of the update services, which are due only now and then.
+    const FirmwareFaults& faults = interpreter_.faults().firmware;
+    if (const auto answer = fpga_.answer(clock_->now(), faults.fpga)) {
+      data.push_back(*answer);
+      return kModelOk;
+    }
+    if (root_mcu_.take_read(faults.mcu) || node_mcu_.take_read(faults.mcu)) {
+      append_bootloader_reply(data, room, true);
+    }
+    return kModelOk;
+  }
   std::size_t count = std::min<std::size_t>(room, read_data_.size());
   auto first = read_data_.begin();
   auto last = first + static_cast<std::ptrdiff_t>(count);
@@ -141,15 +163,26 @@ std::int32_t InstrumentModel::stream_stop() {
 }
 
 std::int32_t InstrumentModel::write_data(std::span<const std::uint8_t> data) {
-  std::lock_guard lock(mutex_);
-  take_data(data, nullptr);
-  return kModelOk;
+  return answer_data(data, nullptr);
 }
 
 std::int32_t InstrumentModel::write_data(const SharedBytes& data) {
-  std::lock_guard lock(mutex_);
-  take_data(data.view(), &data);
-  return kModelOk;
+  return answer_data(data.view(), &data);
+}
+
+std::int32_t InstrumentModel::answer_data(std::span<const std::uint8_t> data,
+                                          const SharedBytes* shared) {
+  std::chrono::milliseconds wait{0};
+  Clock* clock = nullptr;
+  std::int32_t status = kModelOk;
+  {
+    std::lock_guard lock(mutex_);
+    status = take_data(data, shared, wait);
+    clock = clock_;
+  }
+  // Outside the lock: the rest of the instrument keeps answering meanwhile.
+  if (wait.count() != 0) clock->sleep_for(wait);
+  return status;
 }
 
 std::int32_t InstrumentModel::reserved(std::uint32_t /*opcode*/) { return kModelOk; }
@@ -203,6 +236,7 @@ InstrumentFaults InstrumentModel::faults() const {
 
 void InstrumentModel::set_clock(Clock& clock) {
   std::lock_guard lock(mutex_);
+  clock_ = &clock;
   interpreter_.set_clock(clock);
 }
 
@@ -296,6 +330,27 @@ std::optional<PlaybackList> InstrumentModel::playback_list(std::int16_t channel)
   return interpreter_.playback().list(channel);
 }
 
+FpgaUpdateRecord InstrumentModel::fpga_update() const {
+  std::lock_guard lock(mutex_);
+  return fpga_.record();
+}
+
+McuUpdateRecord InstrumentModel::mcu_update(std::uint8_t target) const {
+  std::lock_guard lock(mutex_);
+  return target == kMcuRoot ? root_mcu_.record() : node_mcu_.record();
+}
+
+BusFirmwareRecord InstrumentModel::bus_firmware() const {
+  std::lock_guard lock(mutex_);
+  return bus_firmware_.record();
+}
+
+McuBootloader* InstrumentModel::bootloader(std::uint8_t target) {
+  if (target == kMcuRoot) return &root_mcu_;
+  if (target == kMcuNode) return &node_mcu_;
+  return nullptr;
+}
+
 void InstrumentModel::set_record_limit(std::size_t bytes) {
   std::lock_guard lock(mutex_);
   record_limit_ = bytes;
@@ -329,6 +384,9 @@ void InstrumentModel::carry_out_write(std::span<const std::uint8_t> frame,
   const FrameVerdict verdict = take_frame(frame, shared, FrameRoute::kWrite);
   std::optional<FrameFault> fault;
   if (verdict.check == FrameCheck::kValid) fault = interpreter_.take_write(frame, read_data_);
+  if (verdict.check == FrameCheck::kUnchecked && FpgaUpdateService::is_packet(frame)) {
+    fpga_.take(frame, clock_->now(), config_.fpga, interpreter_.faults().firmware.fpga);
+  }
   note_event(ModelEvent{EventKind::kFrame, FrameRoute::kWrite, verdict.opcode, verdict.check,
                         frame.size(), fault});
   if (fault) {
@@ -351,6 +409,11 @@ std::int32_t InstrumentModel::answer_query(std::span<const std::uint8_t> frame,
     return kModelOk;
   }
   if (verdict.check == FrameCheck::kValid) {
+    if (McuBootloader* mcu = bootloader(verdict.opcode)) {
+      const bool acknowledged = mcu->take(frame, interpreter_.faults().firmware.mcu);
+      append_bootloader_reply(reply, room, acknowledged);
+      return kModelOk;
+    }
     if (interpreter_.answer_query(frame, room, reply)) return kModelOk;
     ++counters_.unanswered_queries;
     return kQueryUnanswered;
@@ -408,10 +471,14 @@ void InstrumentModel::note_rejection(const Rejection& rejection) {
       << std::endl;
 }
 
-void InstrumentModel::take_data(std::span<const std::uint8_t> data, const SharedBytes* shared) {
+std::int32_t InstrumentModel::take_data(std::span<const std::uint8_t> data,
+                                        const SharedBytes* shared,
+                                        std::chrono::milliseconds& wait) {
   ++counters_.data_writes;
   counters_.data_bytes += data.size();
   keep(data_writes_, data, shared);
+  if (BusFirmwareStore::is_image(data)) wait = config_.bus_firmware.duration;
+  return bus_firmware_.take(data, config_.bus_firmware);
 }
 
 bool InstrumentModel::keep(Records& into, std::span<const std::uint8_t> data,

@@ -2,6 +2,7 @@
 // The simulated instrument, independent of the transport that reaches it. The network service
 // (and later the virtual USB device) turn their requests into calls of this model, so every test
 // meets the same instrument. It is safe to call from several threads.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -15,11 +16,15 @@
 #include <vector>
 
 #include "bus/abus.hpp"
+#include "device/opcodes.hpp"
 #include "platform/clock.hpp"
+#include "sim/bus_firmware_store.hpp"
 #include "sim/command_interpreter.hpp"
 #include "sim/fault_plan.hpp"
+#include "sim/fpga_update_service.hpp"
 #include "sim/frame_fault.hpp"
 #include "sim/instrument_config.hpp"
+#include "sim/mcu_bootloader.hpp"
 #include "zr_api.h"
 
 namespace zr::sim {
@@ -29,6 +34,8 @@ struct ModelConfig {
   std::vector<std::uint8_t> device_list;  // payload of list_devices
   std::string kernel_info;                // text answering the kernel-information query
   InstrumentConfig instrument;            // what the command interpreter reports
+  FpgaServiceConfig fpga;                 // the remote-update service's erase time
+  BusFirmwareConfig bus_firmware;         // how the bus controller answers an image
 };
 
 // Defaults of the simulated instrument: a signal generator with made-up identity strings, a
@@ -146,7 +153,9 @@ class InstrumentModel {
   std::int32_t notify_device();
   // Resets the stream path: a transfer under way ends incomplete.
   std::int32_t stream_stop();
-  std::int32_t write_data(std::span<const std::uint8_t> data);  // identity record or bus firmware
+  // The identity record, or (longer than kMaxIdentityRecord) a bus firmware image, answered
+  // with the configured status after the configured duration.
+  std::int32_t write_data(std::span<const std::uint8_t> data);
   // The same operations on bytes the caller keeps; recorded without a copy.
   std::int32_t write(const SharedBytes& frame);
   std::int32_t query(const SharedBytes& frame, std::uint32_t room, std::uint32_t timeout_ms,
@@ -192,6 +201,10 @@ class InstrumentModel {
   bool download_announced() const;
   bool transfer_under_way() const;
   std::optional<PlaybackList> playback_list(std::int16_t channel) const;
+  // What the firmware-update services received (kept across clear_records).
+  FpgaUpdateRecord fpga_update() const;
+  McuUpdateRecord mcu_update(std::uint8_t target) const;  // kMcuRoot or kMcuNode
+  BusFirmwareRecord bus_firmware() const;
 
   // Bounds the bytes kept by frames(), stream_blocks() and data_writes() together. A payload is
   // kept whole or not at all. The same bound applies, separately, to the payloads the waveform
@@ -215,7 +228,11 @@ class InstrumentModel {
   void note_event(const ModelEvent& event);
   void note_rejection(const Rejection& rejection);
   std::int32_t take_stream(std::span<const std::uint8_t> data, const SharedBytes* shared);
-  void take_data(std::span<const std::uint8_t> data, const SharedBytes* shared);
+  // The status to answer with, and in wait how long the bus controller takes before it.
+  std::int32_t take_data(std::span<const std::uint8_t> data, const SharedBytes* shared,
+                         std::chrono::milliseconds& wait);
+  std::int32_t answer_data(std::span<const std::uint8_t> data, const SharedBytes* shared);
+  McuBootloader* bootloader(std::uint8_t target);
   bool keep(Records& into, std::span<const std::uint8_t> data, const SharedBytes* shared);
   static std::vector<std::vector<std::uint8_t>> copies(const Records& records);
 
@@ -238,6 +255,11 @@ class InstrumentModel {
   std::vector<Rejection> rejections_;
   std::size_t record_limit_ = kDefaultModelRecordLimit;
   std::size_t recorded_bytes_ = 0;
+  Clock* clock_ = &real_clock();  // the firmware services' timings
+  FpgaUpdateService fpga_;
+  McuBootloader root_mcu_{kMcuRoot};
+  McuBootloader node_mcu_{kMcuNode};
+  BusFirmwareStore bus_firmware_;
 };
 
 }  // namespace zr::sim

@@ -39,11 +39,19 @@ inline constexpr std::string_view kHelp =
     "       [status=N] [reply-length=N] [no-reply] [cut-reply]\n"
     "  unanswered-query [OPCODE...]\n"
     "  never-ready\n"
+    "  fpga-no-start-ack | fpga-no-erase-done | fpga-no-commit-echo [N]\n"
+    "  mcu-no-ack COMMAND... (begin, erase, data, finish) | mcu-late-erase-ack N\n"
     "A rule applies to requests first..first+count-1 of each connection (numbered from 1) with\n"
     "that opcode (0 or none: every opcode).\n"
     "unanswered-query makes the instrument leave queries with those frame opcodes (decimal or\n"
     "0x-prefixed; none named: every one) unanswered: the query request fails at once with\n"
     "status -3. never-ready keeps mcu_ready at 0 after each acknowledged calibration frame.\n"
+    "The fpga- directives leave out answers of the FPGA remote-update service: the 0x01 to the\n"
+    "start, the 0x55 at the end of the erase, or the echo of the first N commits of each update\n"
+    "(none given: every one). mcu-no-ack leaves those bootloader commands unacknowledged on both\n"
+    "MCUs; mcu-late-erase-ack N answers the erase without 0x06 and acknowledges it with the Nth\n"
+    "read after it. A connection that drops mid-image: close-after N, with N counted over the\n"
+    "requests of the update's connection (its open is request 1).\n"
     "\n"
     "Prints 'zr-sim: listening on ADDRESS:PORT' once bound and serves until SIGINT or SIGTERM.\n"
     "Exit status: 0 after a signal, 1 when the address cannot be bound, 2 on bad options.\n";
@@ -90,6 +98,22 @@ inline constexpr std::string_view kFaultFrameSizeChanged = "frame size changed w
 inline constexpr std::string_view kFaultNotAnnounced = "download frame without an announcement";
 inline constexpr std::string_view kFaultPayloadOverrun = "more payload than the segment length";
 
+// Protocol errors the firmware-update services record.
+inline constexpr std::string_view kFpgaPacketSize = "remote-update packet not 256 bytes";
+inline constexpr std::string_view kFpgaZeroLength = "data packet with length 0";
+inline constexpr std::string_view kFpgaLengthTooLong = "data packet longer than 197 bytes";
+inline constexpr std::string_view kFpgaMissingCommit = "data packet without its commit";
+inline constexpr std::string_view kFpgaCommitMismatch = "commit length differs from its data";
+inline constexpr std::string_view kFpgaUnknownControl = "unknown control packet";
+inline constexpr std::string_view kFpgaNotStarted = "packet outside an update";
+inline constexpr std::string_view kFpgaImageOverflow = "data beyond the flash size";
+inline constexpr std::string_view kFpgaPaddingNotFf = "packet padding not 0xFF";
+inline constexpr std::string_view kMcuUnknownCommand = "unknown bootloader command";
+inline constexpr std::string_view kMcuNotBegun = "bootloader command without a begin";
+inline constexpr std::string_view kMcuNotErased = "data frame before the erase";
+inline constexpr std::string_view kMcuReservedNotZero = "reserved frame bytes not zero";
+inline constexpr std::string_view kMcuImageOverflow = "more data than the bootloader keeps";
+
 // Fault plan errors, preceded by "line N: ".
 inline constexpr std::string_view kLine = "line ";
 inline constexpr std::string_view kUnknownDirective = "unknown directive '";
@@ -98,5 +122,10 @@ inline constexpr std::string_view kOneNumber = "close-after takes one number";
 inline constexpr std::string_view kUnknownRuleOption = "unknown rule option '";
 inline constexpr std::string_view kBadValue = "bad value in '";
 inline constexpr std::string_view kBadFrameOpcode = "bad frame opcode '";
+inline constexpr std::string_view kAtMostOneNumber = " takes at most one number, got '";
+inline constexpr std::string_view kUnknownMcuCommand = "unknown bootloader command '";
+inline constexpr std::string_view kNeedsMcuCommand =
+    "mcu-no-ack takes one or more of begin, erase, data, finish";
+inline constexpr std::string_view kLateAckNumber = "mcu-late-erase-ack takes one number above 0";
 
 }  // namespace zr::sim::text
