@@ -204,6 +204,99 @@ ZR_API int32_t tx_config_stream(ChannelHandle* channels, double rate);
 ZR_API int32_t tx_config_playback(ChannelHandle* channels, const uint16_t* segments,
                                   const uint32_t* repeats, const double* values, int16_t count);
 
+/* ---- Device open, identification and close ----------------------------------------------- */
+
+/* Identity and firmware versions of an opened instrument, filled by every open. */
+typedef struct DeviceInfo {
+  uint16_t model;
+  uint64_t uid_low;
+  uint32_t uid_high;
+  uint16_t info_word;
+  uint32_t mcu_version;
+  uint32_t fpga_version;
+  uint32_t aux1;
+  uint32_t aux2;
+  uint32_t bus_version;    /* the bus controller's firmware version */
+  uint32_t aux3;
+  uint32_t link_bandwidth; /* MB/s; not set by device_open_usb_updater */
+} DeviceInfo;
+
+ZR_STATIC_ASSERT(sizeof(DeviceInfo) == 56, "DeviceInfo is 56 bytes");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, model) == 0, "model at 0");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, uid_low) == 8, "uid_low at 8");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, uid_high) == 16, "uid_high at 16");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, info_word) == 20, "info_word at 20");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, mcu_version) == 24, "mcu_version at 24");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, fpga_version) == 28, "fpga_version at 28");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, aux1) == 32, "aux1 at 32");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, aux2) == 36, "aux2 at 36");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, bus_version) == 40, "bus_version at 40");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, aux3) == 44, "aux3 at 44");
+ZR_STATIC_ASSERT(offsetof(DeviceInfo, link_bandwidth) == 48, "link_bandwidth at 48");
+
+enum {
+  ZR_ETH_PROTOCOL_TCP = 1 /* the only EthParams protocol with a bus; any other value gives -1 */
+};
+
+/* Ethernet address of an instrument, passed by value (24 bytes). */
+typedef struct EthParams {
+  uint8_t protocol;       /* ZR_ETH_PROTOCOL_TCP */
+  uint8_t address_family; /* as in ConnectionParams */
+  uint8_t address[16];    /* only address[0..3], an IPv4 address, is taken over */
+  uint16_t port;
+  uint32_t timeout_ms;
+} EthParams;
+
+ZR_STATIC_ASSERT(sizeof(EthParams) == 24, "EthParams is 24 bytes");
+ZR_STATIC_ASSERT(offsetof(EthParams, protocol) == 0, "protocol at 0");
+ZR_STATIC_ASSERT(offsetof(EthParams, address_family) == 1, "address_family at 1");
+ZR_STATIC_ASSERT(offsetof(EthParams, address) == 2, "address at 2");
+ZR_STATIC_ASSERT(offsetof(EthParams, port) == 18, "port at 18");
+ZR_STATIC_ASSERT(offsetof(EthParams, timeout_ms) == 20, "timeout_ms at 20");
+
+/* The opens store a new context into *device and report one channel: channels[0] (when not
+ * null) receives {device, 0}. Out-parameters may be null and are then not written. A failed
+ * open destroys the context and sets *device to null, except that device_open_usb and
+ * device_open_eth keep it open after -29, -43 or a -8 of the ready wait or the table read. */
+
+/* Opens USB instrument device_number, identifies and presets it, selects normal mode, waits up
+ * to 5 s for its calibrations and reads its stored level tables. 0, -1, -8, -29, -43 or the
+ * preset's status. */
+ZR_API int32_t device_open_usb(DeviceContext** device, uint8_t device_number,
+                               ChannelHandle* channels, int16_t* channel_count, DeviceInfo* info);
+/* As device_open_usb over TCP, without the table read. */
+ZR_API int32_t device_open_eth(DeviceContext** device, EthParams params, ChannelHandle* channels,
+                               int16_t* channel_count, DeviceInfo* info);
+/* Opens, identifies and presets a USB instrument, nothing more; *api_version receives
+ * ZR_INTERFACE_VERSION. A failed preset leaves the context open and returns its status. */
+ZR_API int32_t device_open_usb_updater(DeviceContext** device, uint8_t device_number,
+                                       ChannelHandle* channels, int16_t* channel_count,
+                                       DeviceInfo* info, uint32_t* api_version);
+/* use_parameters 1: opens with *connection. Otherwise USB device_number, and when that fails
+ * TCP to 192.168.1.100:5000 (10 s time-out). *interface_used receives the interface opened.
+ * Identifies and presets; no mode, ready wait or table read. */
+ZR_API int32_t device_open_merge(DeviceContext** device, uint8_t device_number,
+                                 uint8_t use_parameters, const ConnectionParams* connection,
+                                 ChannelHandle* channels, int16_t* channel_count,
+                                 DeviceInfo* info, uint32_t* api_version,
+                                 uint8_t* interface_used);
+/* device_open_merge with a channel-handle array of its own; close the context afterwards. */
+ZR_API int32_t device_open_query(DeviceContext** device, uint8_t device_number,
+                                 uint8_t use_parameters, const ConnectionParams* connection,
+                                 DeviceInfo* info, uint32_t* api_version, uint8_t* interface_used);
+/* Sends the close frame and destroys the context (also when the frame failed); *device becomes
+ * null. Returns the frame's status. */
+ZR_API int32_t device_close(DeviceContext** device);
+/* Presets the mirror and every channel and empties the waveform memory. */
+ZR_API int32_t device_preset(DeviceContext** device);
+/* Selects the operating mode: 0 normal, 1 transmit calibration, 3 IQ calibration. */
+ZR_API int32_t device_config_calmode(DeviceContext** device, uint16_t mode);
+/* Returns ZR_INTERFACE_VERSION. */
+ZR_API uint32_t device_query_apiverion(void);
+/* Open a private connection, send the power-source notice, wait 2 s and close. 0 or -1. */
+ZR_API int32_t device_powered_by_usb(uint8_t device_number);
+ZR_API int32_t device_powered_by_eth(EthParams params);
+
 /* ---- Firmware update ------------------------------------------------------------------- */
 
 /* Each update call opens a connection of its own from *connection and device_number, runs the
