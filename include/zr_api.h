@@ -297,6 +297,93 @@ ZR_API uint32_t device_query_apiverion(void);
 ZR_API int32_t device_powered_by_usb(uint8_t device_number);
 ZR_API int32_t device_powered_by_eth(EthParams params);
 
+/* ---- Device-level configuration and queries ---------------------------------------------- */
+
+/* GNSS receiver configuration, sent unchanged (12 bytes). */
+typedef struct GnssConfig {
+  uint8_t flag_a;
+  uint8_t flag_b;
+  uint8_t reserved[2];
+  float period;
+  float rate;
+} GnssConfig;
+
+ZR_STATIC_ASSERT(sizeof(GnssConfig) == 12, "GnssConfig is 12 bytes");
+ZR_STATIC_ASSERT(offsetof(GnssConfig, flag_a) == 0, "flag_a at 0");
+ZR_STATIC_ASSERT(offsetof(GnssConfig, flag_b) == 1, "flag_b at 1");
+ZR_STATIC_ASSERT(offsetof(GnssConfig, period) == 4, "period at 4");
+ZR_STATIC_ASSERT(offsetof(GnssConfig, rate) == 8, "rate at 8");
+
+/* GNSS state: state from the receiver, the rest as last configured (12 bytes). */
+typedef struct GnssStatus {
+  uint8_t state;  /* the receiver's fix field */
+  uint8_t flag_b;
+  uint8_t reserved[2];
+  float period;   /* as corrected when configured */
+  float rate;
+} GnssStatus;
+
+ZR_STATIC_ASSERT(sizeof(GnssStatus) == 12, "GnssStatus is 12 bytes");
+ZR_STATIC_ASSERT(offsetof(GnssStatus, state) == 0, "state at 0");
+ZR_STATIC_ASSERT(offsetof(GnssStatus, flag_b) == 1, "flag_b at 1");
+ZR_STATIC_ASSERT(offsetof(GnssStatus, period) == 4, "period at 4");
+ZR_STATIC_ASSERT(offsetof(GnssStatus, rate) == 8, "rate at 8");
+
+/* What the GNSS receiver reports (32 bytes). */
+typedef struct GnssInfo {
+  uint8_t fix;
+  uint8_t b1;
+  uint8_t b2;
+  uint8_t b3;
+  uint8_t b4;
+  uint8_t reserved0[3];
+  float value1;
+  float value2;
+  float value3;
+  uint8_t reserved1[4];
+  uint64_t epoch_ns; /* time of the last pulse, nanoseconds since 1970-01-01 UTC */
+} GnssInfo;
+
+ZR_STATIC_ASSERT(sizeof(GnssInfo) == 32, "GnssInfo is 32 bytes");
+ZR_STATIC_ASSERT(offsetof(GnssInfo, fix) == 0, "fix at 0");
+ZR_STATIC_ASSERT(offsetof(GnssInfo, b4) == 4, "b4 at 4");
+ZR_STATIC_ASSERT(offsetof(GnssInfo, value1) == 8, "value1 at 8");
+ZR_STATIC_ASSERT(offsetof(GnssInfo, value2) == 12, "value2 at 12");
+ZR_STATIC_ASSERT(offsetof(GnssInfo, value3) == 16, "value3 at 16");
+ZR_STATIC_ASSERT(offsetof(GnssInfo, epoch_ns) == 24, "epoch_ns at 24");
+
+/* Queries ask the instrument; on failure (-8) their outputs are not written. Null outputs are
+ * skipped. */
+
+/* Fan mode (at most 2) and temperature set point (limited to -40..160; NaN gives 160). */
+ZR_API int32_t device_config_fan(DeviceContext** device, uint8_t mode, float set_point);
+ZR_API int32_t device_config_clock(DeviceContext** device, uint8_t source, double frequency,
+                                   uint8_t output);
+ZR_API int32_t device_config_gnss(DeviceContext** device, GnssConfig config);
+/* The reference clock; the frequency is corrected by the clock monitor's deviation, and
+ * *monitor_valid is 1 when the monitor reported one. A failed monitor query leaves the frequency
+ * uncorrected and *monitor_valid 0. */
+ZR_API int32_t device_query_clock(DeviceContext** device, uint8_t* source, double* frequency,
+                                  uint8_t* output, uint8_t* monitor_valid);
+ZR_API int32_t device_reset_clock_monitor(DeviceContext** device);
+/* Deviation of the reference clock in parts per million; 0.0 while the monitor has no complete
+ * measurement (or fewer than two edges). */
+ZR_API int32_t device_query_clock_monitor(DeviceContext** device, double* deviation);
+/* The 16 bytes of the supply report, unchanged. */
+ZR_API int32_t device_query_supply(DeviceContext** device, uint8_t supply[16]);
+/* Degrees Celsius. */
+ZR_API int32_t device_query_temperature(DeviceContext** device, float* temperature);
+/* A liveness check: 0 when the instrument answers. */
+ZR_API int32_t device_query_state(DeviceContext** device);
+/* flag_b, period and rate are written from the last configuration before the query. */
+ZR_API int32_t device_query_gnss(DeviceContext** device, GnssStatus* status);
+ZR_API int32_t device_query_gnss_info(DeviceContext** device, GnssInfo* info);
+/* Splits a time stamp (nanoseconds since 1970-01-01 UTC) into UTC calendar fields. */
+ZR_API void device_epoch_to_utc(uint64_t stamp_ns, uint16_t* year, uint16_t* month, uint16_t* day,
+                                uint16_t* hour, uint16_t* minute, uint16_t* second,
+                                uint16_t* millisecond, uint16_t* microsecond,
+                                uint16_t* nanosecond);
+
 /* ---- Firmware update ------------------------------------------------------------------- */
 
 /* Each update call opens a connection of its own from *connection and device_number, runs the
