@@ -27,6 +27,7 @@
 #include "bus/bus_eth.hpp"
 #include "bus/eth_protocol.hpp"
 #include "device/frame_checksum.hpp"
+#include "signal/transfer_frame.hpp"
 #include "platform/le_codec.hpp"
 #include "sim/network_service.hpp"
 
@@ -223,6 +224,15 @@ Figures measure(std::uint16_t responder_port, std::uint16_t sim_port, std::uint3
     zr::CommandFrame frame(0x34);
     zr::seal_frame(frame);
     data.assign(frame.bytes.begin(), frame.bytes.end());
+  } else if (payload == kBlockSize) {
+    // A whole one-frame stream transfer, so the simulator stores it as it would real samples.
+    const Bytes samples(kBlockSize - zr::kTransferOverhead, 0x5A);
+    zr::WaveformSegment segment;
+    segment.length = static_cast<std::uint32_t>(samples.size() / zr::kSampleBytes);
+    segment.end_address = segment.length - 1;
+    const zr::SegmentDescriptor descriptor =
+        zr::segment_descriptor(zr::TransferMode::Stream, 0, segment);
+    zr::build_transfer_frame(data, samples, &descriptor);
   }
   zr::bus_eth bus(loopback(responder_port), 0, 0);
   zr::bus_eth sim_bus(loopback(sim_port), 0, 0);
