@@ -30,6 +30,7 @@ CommandInterpreter::CommandInterpreter(InstrumentConfig config)
 void CommandInterpreter::set_config(InstrumentConfig config) {
   config_ = std::move(config);
   channels_.set_channel_count(config_.channel_count);
+  readiness_queries_ = 0;
 }
 
 FrameVerdict CommandInterpreter::check(std::span<const std::uint8_t> frame) {
@@ -81,9 +82,14 @@ bool CommandInterpreter::answer_query(std::span<const std::uint8_t> frame, std::
                                       std::vector<std::uint8_t>& reply) {
   const std::uint8_t opcode = frame[0];
   if (!faults_.answers(opcode)) return false;
-  const ReadyFlags flags{.iq_cal_loaded = config_.iq_cal_loaded,
+  bool loaded = true;
+  if (opcode == kOpQueryReady) {
+    if (readiness_queries_ < UINT32_MAX) ++readiness_queries_;
+    loaded = readiness_queries_ >= config_.ready_after_queries;
+  }
+  const ReadyFlags flags{.iq_cal_loaded = loaded && config_.iq_cal_loaded,
                          .mcu_ready = readiness_.ready(clock_->now()),
-                         .rf_cal_loaded = config_.rf_cal_loaded};
+                         .rf_cal_loaded = loaded && config_.rf_cal_loaded};
   std::array<std::uint8_t, kReplySize> block{};
   // Opcodes without a modelled reply (the MCU bootloaders, for now) get zeros.
   encode_query_reply(opcode, config_, flags, block);

@@ -78,6 +78,7 @@ class CommandInterpreter {
   InstrumentFaults faults_;
   Clock* clock_;
   McuReadiness readiness_;
+  std::uint32_t readiness_queries_ = 0;  // 0x16 queries answered since the configuration was set
   ChannelModel channels_;
   WaveformMemoryModel waveform_;
   PlaybackLists playback_;

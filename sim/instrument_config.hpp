@@ -59,6 +59,9 @@ struct InstrumentConfig {
   std::array<std::uint8_t, 16> supply{};  // 0xc2, passed on as it is
   bool iq_cal_loaded = false;             // 0x16
   bool rf_cal_loaded = false;
+  // The loaded flags above are reported only from this many readiness queries (0x16) on, so that
+  // an open has to wait for them; 0 = from the first.
+  std::uint32_t ready_after_queries = 0;
   // mcu_ready comes back this long after each acknowledged calibration frame; 0 = at once.
   std::chrono::milliseconds ready_delay{0};
   std::vector<StoredTable> tables;  // served to 0x5b; a missing one reads as empty

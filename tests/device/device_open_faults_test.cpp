@@ -1,4 +1,5 @@
-// The open sequence when the instrument refuses a step: the identity record, or the preset.
+// The open sequence when the instrument refuses a step (the identity record, the preset) or takes
+// its time to report its calibrations loaded.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -77,6 +78,43 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FaultCase{"IdentityRecord", 12, kIdentityRecordRequest, ZR_TRANSPORT_FAILED},
                       FaultCase{"Preset", 5, kFirstPresetRequest, ZR_TRANSPORT_FAILED}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An instrument that reports its calibrations loaded only on the fourth readiness query: the open
+// waits for it, pausing between polls on the library's clock, and succeeds.
+TEST(OpenReadyWait, WaitsUntilTheInstrumentReportsItsCalibrationsLoaded) {
+  sim::ModelConfig config = sim::default_model_config();
+  config.instrument.rf_cal_loaded = true;
+  config.instrument.iq_cal_loaded = true;
+  config.instrument.ready_after_queries = 4;
+  sim::InstrumentModel model(config);
+  sim::NetworkService service(model);
+  std::string error;
+  ASSERT_TRUE(service.start("127.0.0.1", 0, error)) << error;
+  FakeClock clock{0ns};
+  ScopedClock installed(clock);
+
+  EthParams params{};
+  params.protocol = ZR_ETH_PROTOCOL_TCP;
+  params.address[0] = 127;
+  params.address[3] = 1;
+  params.port = service.port();
+  params.timeout_ms = 500;
+  DeviceContext* context = nullptr;
+  ChannelHandle channels[1] = {};
+  std::int16_t channel_count = 0;
+  DeviceInfo info{};
+  const auto before = clock.total_slept();
+  ASSERT_EQ(device_open_eth(&context, params, channels, &channel_count, &info), ZR_OK);
+  ASSERT_NE(context, nullptr);
+  // Three unanswered polls, each followed by a pause, well inside the 5 s wait.
+  const auto waited = clock.total_slept() - before;
+  EXPECT_GT(waited, 0ns);
+  EXPECT_LT(waited, 5s);
+  std::size_t readiness_queries = 0;
+  for (const sim::FrameRecord& r : model.frame_records()) readiness_queries += r.opcode == 0x16;
+  EXPECT_EQ(readiness_queries, 4u);
+  EXPECT_EQ(device_close(&context), ZR_OK);
+}
 
 }  // namespace
 }  // namespace zr
