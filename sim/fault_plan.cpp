@@ -221,6 +221,16 @@ bool FaultPlan::parse_into(std::string_view text_in, std::string& error) {
       } else {
         detail = std::string(text::kOneNumber) + ", got '" + std::string(line) + "'";
       }
+    } else if (directive == "drop-in-payload") {
+      std::uint32_t request = 0;
+      std::uint32_t after = 0;
+      if (tokens.size() == 3 && parse_number(tokens[1], request) && request != 0 &&
+          parse_number(tokens[2], after)) {
+        parsed.drop_in_payload_request = request;
+        parsed.drop_in_payload_after = after;
+      } else {
+        detail = std::string(text::kTwoNumbers) + ", got '" + std::string(line) + "'";
+      }
     } else if (directive == "unanswered-query") {
       if (tokens.size() == 1) parsed.instrument.unanswered_queries.set();
       for (std::string_view token : std::span(tokens).subspan(1)) {

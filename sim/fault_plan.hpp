@@ -57,6 +57,10 @@ struct InstrumentFaults {
 struct FaultPlan {
   bool ignore_greeting = false;       // read the greeting but never answer it (nor anything after)
   std::uint32_t close_after_requests = 0;  // close the connection after this many requests; 0 = never
+  // Close the connection once this many payload bytes of request number drop_in_payload_request
+  // have arrived (0: never), so that an image can be cut off inside a single request.
+  std::uint32_t drop_in_payload_request = 0;
+  std::uint32_t drop_in_payload_after = 0;
   std::vector<FaultRule> rules;
   InstrumentFaults instrument;  // handed to the model by the network service
 
@@ -68,6 +72,7 @@ struct FaultPlan {
   // tokens are separated by blanks or tabs, numbers are decimal):
   //   ignore-greeting
   //   close-after N
+  //   drop-in-payload REQUEST BYTES
   //   rule [opcode=N] [first=N] [count=N] [delay-ms=N] [side=N] [side-interval-ms=N]
   //        [status=N] [reply-length=N] [no-reply] [cut-reply]
   //   unanswered-query [OPCODE...]   (frame opcodes, decimal or 0x-prefixed; none: every one)

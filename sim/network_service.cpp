@@ -202,6 +202,13 @@ void NetworkService::Impl::serve_requests(std::uint32_t connection, Tcp::socket&
         return false;
       }
       offset = bytes->size();
+      if (number == connection_plan.drop_in_payload_request &&
+          length > connection_plan.drop_in_payload_after) {
+        // Take the first bytes, then let the connection go as a failing link would.
+        bytes->resize(offset + connection_plan.drop_in_payload_after);
+        reader.read_exact(bytes->data() + offset, connection_plan.drop_in_payload_after);
+        return false;
+      }
       bytes->resize(offset + length);
       return reader.read_exact(bytes->data() + offset, length);
     };

@@ -35,6 +35,7 @@ inline constexpr std::string_view kHelp =
     "Fault plan file, one directive per line, '#' starts a comment:\n"
     "  ignore-greeting\n"
     "  close-after N\n"
+    "  drop-in-payload REQUEST BYTES\n"
     "  rule [opcode=N] [first=N] [count=N] [delay-ms=N] [side=N] [side-interval-ms=N]\n"
     "       [status=N] [reply-length=N] [no-reply] [cut-reply]\n"
     "  unanswered-query [OPCODE...]\n"
@@ -51,7 +52,9 @@ inline constexpr std::string_view kHelp =
     "(none given: every one). mcu-no-ack leaves those bootloader commands unacknowledged on both\n"
     "MCUs; mcu-late-erase-ack N answers the erase without 0x06 and acknowledges it with the Nth\n"
     "read after it. A connection that drops mid-image: close-after N, with N counted over the\n"
-    "requests of the update's connection (its open is request 1).\n"
+    "requests of the update's connection (its open is request 1); inside one request (the bus\n"
+    "firmware image): drop-in-payload REQUEST BYTES closes it once BYTES of that request's\n"
+    "payload have arrived.\n"
     "\n"
     "Prints 'zr-sim: listening on ADDRESS:PORT' once bound and serves until SIGINT or SIGTERM.\n"
     "Exit status: 0 after a signal, 1 when the address cannot be bound, 2 on bad options.\n";
@@ -119,6 +122,8 @@ inline constexpr std::string_view kLine = "line ";
 inline constexpr std::string_view kUnknownDirective = "unknown directive '";
 inline constexpr std::string_view kNoArguments = " takes no arguments, got '";
 inline constexpr std::string_view kOneNumber = "close-after takes one number";
+inline constexpr std::string_view kTwoNumbers =
+    "drop-in-payload takes a request number (from 1) and a byte count";
 inline constexpr std::string_view kUnknownRuleOption = "unknown rule option '";
 inline constexpr std::string_view kBadValue = "bad value in '";
 inline constexpr std::string_view kBadFrameOpcode = "bad frame opcode '";

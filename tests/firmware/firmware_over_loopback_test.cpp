@@ -464,6 +464,18 @@ TEST_F(FakeTimeOverLoopback, BusFirmwareReturnsTheControllersAnswer) {
   }
 }
 
+// The connection goes while the image is still arriving: the update fails and the instrument
+// has no image of it.
+TEST_F(FakeTimeOverLoopback, BusFirmwareCutOffInsideItsRequestFails) {
+  const Bytes file = testing::pattern_bytes(200000, 41);
+  const std::string path = folder.write("cut.bin", file);
+  const std::uint32_t images_before = model.bus_firmware().images;
+  start("drop-in-payload 2 65536\n");  // request 1 is the open
+  EXPECT_EQ(run(device_update_bus_firmware, path), ZR_BUS_ETH_NO_REPLY);
+  EXPECT_EQ(model.bus_firmware().images, images_before);
+  EXPECT_EQ(transcript(), bus_transcript());
+}
+
 TEST_F(FakeTimeOverLoopback, UnreadableImagesAreRefusedBeforeAnythingIsSent) {
   using Update = std::int32_t (*)(const char*, uint8_t, const ConnectionParams*);
   const std::string missing = folder.path("missing.bin");

@@ -86,6 +86,22 @@ TEST(FaultPlanParse, AcceptsEveryDirectiveAndOption) {
   }
 }
 
+TEST(FaultPlanParse, DropInPayloadNamesItsRequestAndByteCount) {
+  std::string error;
+  const auto plan = FaultPlan::parse("drop-in-payload 2 65536\n", error);
+  ASSERT_TRUE(plan) << error;
+  EXPECT_EQ(plan->drop_in_payload_request, 2u);
+  EXPECT_EQ(plan->drop_in_payload_after, 65536u);
+  for (const char* bad : {"drop-in-payload", "drop-in-payload 2", "drop-in-payload 0 10",
+                          "drop-in-payload 2 -1", "drop-in-payload 2 3 4"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(FaultPlan::parse(bad, error));
+    EXPECT_EQ(error, std::string("line 1: drop-in-payload takes a request number (from 1) and a "
+                                 "byte count, got '") +
+                         bad + "'");
+  }
+}
+
 TEST(FaultPlanParse, RejectsBadLinesNamingLineAndText) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"frobnicate", "line 1: unknown directive 'frobnicate'"},
