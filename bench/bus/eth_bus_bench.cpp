@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/common/loopback_socket.hpp"
 #include "bus/bus_eth.hpp"
 #include "bus/eth_protocol.hpp"
 #include "device/frame_checksum.hpp"
@@ -35,36 +36,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
+using zr::bench::median;
+using zr::bench::pin_to_core;
+using zr::bench::read_exact;
+using zr::bench::write_exact;
 
 constexpr std::size_t kFrameSize = 256;
 constexpr std::size_t kBlockSize = 65536;
-
-void pin_to_core(int core) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(core, &set);
-  sched_setaffinity(0, sizeof(set), &set);  // this thread only
-}
-
-bool read_exact(int fd, std::uint8_t* out, std::size_t n) {
-  while (n > 0) {
-    const ssize_t got = ::recv(fd, out, n, 0);
-    if (got <= 0) return false;
-    out += got;
-    n -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-bool write_exact(int fd, const std::uint8_t* data, std::size_t n) {
-  while (n > 0) {
-    const ssize_t sent = ::send(fd, data, n, MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    data += sent;
-    n -= static_cast<std::size_t>(sent);
-  }
-  return true;
-}
 
 int listen_loopback(std::uint16_t& port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -202,11 +180,6 @@ double rate(std::size_t count, const std::function<bool()>& op) {
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return static_cast<double>(count) / seconds;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 struct Figures {

@@ -37,6 +37,7 @@
 #include "platform/console.hpp"
 #include "platform/le_codec.hpp"
 #include "sim/instrument_model.hpp"
+#include "bench/common/loopback_socket.hpp"
 #include "sim/network_service.hpp"
 #include "zr_api.h"
 
@@ -45,37 +46,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 using zr::eth::Opcode;
+using zr::bench::median;
+using zr::bench::pin_to_core;
+using zr::bench::read_exact;
+using zr::bench::write_exact;
 
 constexpr std::size_t kPackets = 19961;
 constexpr std::size_t kRoundTrips = 3 * kPackets;
 static_assert(kRoundTrips == 59883);
-
-void pin_to_core(int core) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(core, &set);
-  sched_setaffinity(0, sizeof(set), &set);  // this thread, and the threads it starts
-}
-
-bool read_exact(int fd, std::uint8_t* out, std::size_t n) {
-  while (n > 0) {
-    const ssize_t got = ::recv(fd, out, n, 0);
-    if (got <= 0) return false;
-    out += got;
-    n -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-bool write_exact(int fd, const std::uint8_t* data, std::size_t n) {
-  while (n > 0) {
-    const ssize_t sent = ::send(fd, data, n, MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    data += sent;
-    n -= static_cast<std::size_t>(sent);
-  }
-  return true;
-}
 
 Bytes final_reply(const Bytes& payload) {
   Bytes out;
@@ -244,11 +222,6 @@ double seconds_of(const std::function<bool()>& run) {
     std::exit(1);
   }
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 // The 59,883 round trips of an update's packet exchanges, from the plain client.

@@ -18,47 +18,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/common/loopback_socket.hpp"
 #include "bus/eth_protocol.hpp"
 #include "platform/le_codec.hpp"
 
 namespace zr::bench {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline void pin_to_core(int core) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(core, &set);
-  sched_setaffinity(0, sizeof(set), &set);  // this thread only
-}
-
-inline bool read_exact(int fd, std::uint8_t* out, std::size_t n) {
-  while (n > 0) {
-    const ssize_t got = ::recv(fd, out, n, 0);
-    if (got <= 0) return false;
-    out += got;
-    n -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-inline bool write_exact(int fd, const std::uint8_t* data, std::size_t n) {
-  while (n > 0) {
-    const ssize_t sent = ::send(fd, data, n, MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    data += sent;
-    n -= static_cast<std::size_t>(sent);
-  }
-  return true;
-}
-
-inline sockaddr_in loopback_address(std::uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  return addr;
-}
 
 class MinimalResponder {
  public:
