@@ -26,7 +26,6 @@ constexpr std::size_t kMaxBacklogEntries = 4096;
 
 constexpr std::size_t kStagingSize = 64 * 1024;
 
-
 asio::ip::tcp::endpoint remote_endpoint(const ConnectionParams& connection) {
   if (connection.address_family == 0) {
     const asio::ip::address_v4::bytes_type octets{connection.address[0], connection.address[1],
@@ -65,7 +64,10 @@ struct bus_eth::Link {
   enum class Sink { kReply, kSide, kDiscard };
 
   explicit Link(std::uint32_t timeout)
-      : socket(io), timer(io), timeout_ms(timeout), reply(eth::kReplyBufferSize),
+      : socket(io),
+        timer(io),
+        timeout_ms(timeout),
+        reply(eth::kReplyBufferSize),
         staging(kStagingSize) {}
 
   asio::io_context io{1};
@@ -217,8 +219,7 @@ struct bus_eth::Link {
       if (phase == Phase::kHead) {
         const auto deadline = IoClock::now() + Milliseconds{timeout_ms};
         while (head_have < head.size()) {
-          const std::size_t got =
-              take(head.data() + head_have, head.size() - head_have, deadline);
+          const std::size_t got = take(head.data() + head_have, head.size() - head_have, deadline);
           if (got == 0) return false;
           head_have += got;
         }
@@ -294,8 +295,7 @@ bus_eth::~bus_eth() {
 // Sends one request and reads its final reply into the reply buffer. Returns ZR_OK when the
 // whole reply arrived (its own status word is for the caller to decode), otherwise
 // ZR_BUS_ETH_NO_REPLY.
-std::int32_t bus_eth::exchange(const eth::RequestFields& fields,
-                               std::span<const std::uint8_t> data,
+std::int32_t bus_eth::exchange(const eth::RequestFields& fields, std::span<const std::uint8_t> data,
                                const eth::RequestFields* tail) {
   Link& link = *link_;
   if (!link.socket.is_open()) {
@@ -354,8 +354,8 @@ std::int32_t bus_eth::finish_status(std::int32_t exchanged) {
 // Requests answered with status, u32 n and n bytes. A reply that claims more than it carries is
 // refused. One that carries more than the caller's room is refused too, or, for texts, cut to
 // the room: nothing is ever written past it.
-std::int32_t bus_eth::sized_reply(std::int32_t exchanged, std::uint8_t* dest,
-                                  std::uint32_t room, std::uint32_t* moved, Overflow overflow) {
+std::int32_t bus_eth::sized_reply(std::int32_t exchanged, std::uint8_t* dest, std::uint32_t room,
+                                  std::uint32_t* moved, Overflow overflow) {
   if (exchanged != ZR_OK) {
     return refuse();
   }
@@ -419,7 +419,8 @@ std::int32_t bus_eth::open() {
   link.socket.set_option(asio::socket_base::keep_alive(true), option_error);
   link.socket.non_blocking(true, option_error);
 
-  const std::vector<std::uint8_t> greeting = encode_greeting(connection_, device_index_, extra_word_);
+  const std::vector<std::uint8_t> greeting =
+      encode_greeting(connection_, device_index_, extra_word_);
   const std::array<asio::const_buffer, 1> greeting_buffer{asio::buffer(greeting)};
   std::array<std::uint8_t, eth::kGreetingAnswerSize> answer{};
   bool greeted = link.send_all(greeting_buffer);
@@ -469,8 +470,7 @@ std::int32_t bus_eth::close() {
   return last_status_;
 }
 
-std::int32_t bus_eth::list_devices(void* entries, std::uint32_t room_bytes,
-                                   std::uint32_t* count) {
+std::int32_t bus_eth::list_devices(void* entries, std::uint32_t room_bytes, std::uint32_t* count) {
   return sized_reply(exchange(eth::RequestFields(Opcode::kListDevices), {}),
                      static_cast<std::uint8_t*>(entries), room_bytes, count);
 }
@@ -560,8 +560,7 @@ std::int32_t bus_eth::read_bus_info() {
   LeReader reader(reply());
   std::int32_t status = 0;
   std::uint32_t kind = 0, bandwidth = 0, version = 0;
-  if (!reader.i32(status) || !reader.u32(kind) || !reader.u32(bandwidth) ||
-      !reader.u32(version)) {
+  if (!reader.i32(status) || !reader.u32(kind) || !reader.u32(bandwidth) || !reader.u32(version)) {
     return refuse();
   }
   info_.link_kind = kind;

@@ -232,8 +232,8 @@ TEST_F(EthBusTest, EveryOperationSendsItsRequest) {
        [&](bus_eth& b) {
          std::vector<char> reply(4096);
          std::uint32_t n = 4096;
-         return b.text_command(text.data(), static_cast<std::uint32_t>(text.size()),
-                               reply.data(), &n);
+         return b.text_command(text.data(), static_cast<std::uint32_t>(text.size()), reply.data(),
+                               &n);
        },
        request({19, 28}, Bytes(text.begin(), text.end()))},
   };
@@ -298,8 +298,8 @@ TEST_F(EthBusTest, RefusedConnectionIsTriedFiveTimes) {
 }
 
 TEST(EthConnectAttempt, TimeOutIsAFifthRoundedUp) {
-  const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-      {10000, 2000}, {7, 2}, {5, 1}, {6, 2}, {1, 1}, {0, 0}};
+  const std::pair<std::uint32_t, std::uint32_t> cases[] = {{10000, 2000}, {7, 2}, {5, 1},
+                                                           {6, 2},        {1, 1}, {0, 0}};
   for (const auto& [whole, attempt] : cases) {
     EXPECT_EQ(connect_attempt_timeout_ms(whole), attempt) << whole;
   }

@@ -67,8 +67,8 @@ TEST(DefaultAddressFallback, DISABLED_InsidePrivateNamespace) {
   DeviceInfo info{};
   std::uint32_t api_version = 0;
   std::uint8_t used = 0xee;
-  ASSERT_EQ(device_open_merge(&context, 0, 0, &given, channels, &channel_count, &info,
-                              &api_version, &used),
+  ASSERT_EQ(device_open_merge(&context, 0, 0, &given, channels, &channel_count, &info, &api_version,
+                              &used),
             ZR_OK);
   EXPECT_EQ(used, ZR_INTERFACE_ETH);
   EXPECT_EQ(info.model, 132);
