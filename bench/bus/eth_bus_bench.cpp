@@ -129,20 +129,7 @@ class MinimalResponder {
 // send, and reading the same reply.
 class PlainClient {
  public:
-  explicit PlainClient(std::uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    Bytes greeting(zr::eth::kGreetingSize, 0);
-    write_exact(fd_, greeting.data(), greeting.size());
-    std::uint8_t answer[4];
-    read_exact(fd_, answer, 4);
-  }
+  explicit PlainClient(std::uint16_t port) : fd_(zr::bench::connect_greeted(port)) {}
   ~PlainClient() { ::close(fd_); }
 
   bool request(std::uint32_t opcode, const Bytes& payload) {

@@ -3,13 +3,18 @@
 // writes, the loopback address and the median of repeated rounds.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sched.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "bus/eth_protocol.hpp"
 
 namespace zr::bench {
 
@@ -47,6 +52,28 @@ inline sockaddr_in loopback_address(std::uint16_t port) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(port);
   return addr;
+}
+
+// Connects a plain blocking socket to the loopback port with Nagle's algorithm off, sends an
+// all-zero greeting and reads its answer: the baseline clients' start. Ends the program when the
+// responder cannot be reached, since no figure would mean anything then.
+inline int connect_greeted(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = loopback_address(port);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+    std::fprintf(stderr, "plain client: cannot connect to port %u\n", unsigned{port});
+    std::exit(1);
+  }
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  const std::vector<std::uint8_t> greeting(eth::kGreetingSize, 0);
+  std::uint8_t answer[eth::kGreetingAnswerSize];
+  if (!write_exact(fd, greeting.data(), greeting.size()) ||
+      !read_exact(fd, answer, sizeof(answer))) {
+    std::fprintf(stderr, "plain client: no answer to the greeting\n");
+    std::exit(1);
+  }
+  return fd;
 }
 
 inline double median(std::vector<double> values) {

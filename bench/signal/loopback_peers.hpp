@@ -106,20 +106,7 @@ class MinimalResponder {
 
 class PlainClient {
  public:
-  explicit PlainClient(std::uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr = loopback_address(port);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-      std::fprintf(stderr, "plain client: cannot connect\n");
-      std::exit(1);
-    }
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    const Bytes greeting(eth::kGreetingSize, 0);
-    write_exact(fd_, greeting.data(), greeting.size());
-    std::uint8_t answer[eth::kGreetingAnswerSize];
-    read_exact(fd_, answer, sizeof(answer));
-  }
+  explicit PlainClient(std::uint16_t port) : fd_(zr::bench::connect_greeted(port)) {}
   ~PlainClient() { ::close(fd_); }
   PlainClient(const PlainClient&) = delete;
   PlainClient& operator=(const PlainClient&) = delete;
